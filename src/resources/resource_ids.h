@@ -1,0 +1,16 @@
+// Resource numbers shared by the .rc files and the code.
+#pragma once
+
+#define IDS_CANNOT_CREATE_FILE 1
+#define IDS_CANNOT_OPEN_ARCHIVE 2
+#define IDS_UNSUPPORTED_FORMAT 3
+#define IDS_CREATE_FOLDER_QUESTION 4
+#define IDS_CANNOT_CREATE_FOLDER 5
+#define IDS_INVALID_FILENAME 6
+#define IDS_FOLDER_FORBIDDEN 7
+#define IDS_CRC_CHECK_ERROR 8
+#define IDS_FILE_SIZE_AND_TIME 9
+#define IDS_INVALID_PATH 10
+#define IDS_SELECT_FOLDER 11
+#define IDS_NEEDS_WIN64 12
+#define IDS_NOT_ON_WIN9X 13

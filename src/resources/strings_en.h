@@ -1,0 +1,15 @@
+// The English string table (language 1033). Each line is SFX_STRING(id, text); the .rc files and the
+// Linux platform layer's LoadStringW both expand it, so every text stands here once.
+SFX_STRING(1, L"Cannot create a file.")
+SFX_STRING(2, L"Cannot open arhive.")
+SFX_STRING(3, L"not supported archive format.")
+SFX_STRING(4, L"The Folder '%s' does not exist.\nDo you want to create it?")
+SFX_STRING(5, L"Cannot create a folder.")
+SFX_STRING(6, L"%s\n\ninvalid filename.(skipped)")
+SFX_STRING(7, L"Cannot create a folder.\nThis archive forbids writing.")
+SFX_STRING(8, L"CRC check error!")
+SFX_STRING(9, L"%%s Bytes\nModified: %02d, %02d, %04d,  %02d:%02d:%02d")
+SFX_STRING(10, L"Invalid path!")
+SFX_STRING(11, L"Please select a folder to store the extracted files.")
+SFX_STRING(12, L"This sfx-module cannot be run in Win32.")
+SFX_STRING(13, L"This sfx-module cannot be run in Windows 9x.")
