@@ -8,10 +8,16 @@
 enum {
   WORK_BUFFER_SIZE = 131072,
   STORED_CHUNK_SIZE = 65536,
+  // Ring window of Unreduce and Explode, at the start of the work buffer.
+  LEGACY_WINDOW_SIZE = 16384,
 };
 
 extern FILE *g_outputFile;
 extern DWORD g_outputCrc;
+// Set by WriteOutput when fwrite wrote less than a whole block (the CRC already took the block in, so
+// only this flag tells the worker that the file is short). Never cleared here: the worker clears it
+// with g_outputCrc before each entry and fails an entry that set it.
+extern LONG g_outputFailed;
 extern DWORD g_crcTable[256];
 extern DWORD g_bitBuffer;
 extern LONG g_bitCount;
