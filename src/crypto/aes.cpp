@@ -44,7 +44,7 @@ void AesBuildTables(void) {
     DWORD thrice = twice ^ s;
     DWORD word = (twice << 24) | (s << 16) | (s << 8) | thrice;
     for (int t = 0; t < 4; t++) {
-      g_aesRoundTables[t][i] = RotateRight(word, 8 * t);
+      g_aesRoundTables[t][i] = t ? RotateRight(word, 8 * t) : word;
       g_aesSboxTables[t][i] = s << (24 - 8 * t);
     }
   }

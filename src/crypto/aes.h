@@ -5,12 +5,10 @@
 
 #include "platform/platform.h"
 
-enum {
-  AES_BLOCK_SIZE = 16,
-  AES_MAX_SCHEDULE_WORDS = 64,
-  // Block state: the block length, with bit 0 set once an encryption key is in place.
-  AES_KEY_SET = 1,
-};
+const DWORD AES_BLOCK_SIZE = 16;
+const DWORD AES_MAX_SCHEDULE_WORDS = 64;
+// Block state: the block length, with bit 0 set once an encryption key is in place.
+const DWORD AES_KEY_SET = 1;
 
 struct AesKeySchedule {
   DWORD roundKeys[AES_MAX_SCHEDULE_WORDS]; // 44, 52 or 60 words used
