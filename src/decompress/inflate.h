@@ -1,0 +1,133 @@
+// Inflate (Deflate and Deflate64): the decoding tables, the state of the running stream and the bit
+// input over the mapped archive window. The worker calls InflateEntry per entry and ReleaseFixedTables
+// once at the end of the extraction; the rest is shared by the inflate*.cpp files.
+#pragma once
+
+#include "archive/window.h"
+#include "crypto/decryption.h"
+#include "decompress/decompress.h"
+
+enum {
+  INFLATE_WINDOW_SIZE = 65536,
+  MAX_CODE_BITS = 16,
+  MAX_CODE_COUNT = 288,
+  LITERAL_LOOKUP_BITS = 9,
+  DISTANCE_LOOKUP_BITS = 6,
+  FIXED_LITERAL_LOOKUP_BITS = 7,
+  FIXED_DISTANCE_LOOKUP_BITS = 5,
+  CODE_LENGTH_LOOKUP_BITS = 7,
+};
+
+// Operations of a table entry: 0 to 16 a base with that many extra bits, then these; 33 to 48 link to a
+// sub-table indexed by the next op - 32 bits.
+enum {
+  OP_END_OF_BLOCK = 31,
+  OP_LITERAL = 32,
+  OP_LINK = 32,
+  OP_LAST_LINK = 48,
+  OP_INVALID = 99,
+};
+
+enum {
+  INFLATE_OK = 0,
+  INFLATE_BAD_DATA = 1,
+  INFLATE_BAD_CODES = 2,
+  INFLATE_NO_MEMORY = 3,
+  INFLATE_STOPPED = -1,
+};
+
+struct CodeEntry {
+  BYTE op;
+  BYTE bits;
+  union {
+    WORD value;
+    CodeEntry *next;
+  };
+};
+
+struct FixedTables {
+  CodeEntry *literalTable;
+  CodeEntry *distanceTable;
+  DWORD literalBits;
+  DWORD distanceBits;
+};
+
+extern const BYTE CODE_LENGTH_ORDER[19];
+extern const WORD LENGTH_BASE[31];
+extern const WORD LENGTH_BASE64[31];
+extern const BYTE LENGTH_EXTRA[31];
+extern const BYTE LENGTH_EXTRA64[31];
+extern const WORD DISTANCE_BASE[32];
+extern const BYTE DISTANCE_EXTRA[32];
+extern const BYTE DISTANCE_EXTRA64[32];
+extern const DWORD BIT_MASK[17];
+
+extern BYTE *g_inflateWindow;
+extern DWORD g_windowPos;
+extern DWORD g_inflateBitBuffer;
+extern DWORD g_inflateBitCount;
+// Zero bytes taken from past the end of the file for the running stream, and whether the window has
+// been filled once (before that, a distance may not reach behind its first byte).
+extern DWORD g_inflatePadBytes;
+extern DWORD g_inflateWindowFilled;
+extern FixedTables g_fixedTables;
+extern FixedTables g_fixedTablesDeflate;
+extern FixedTables g_fixedTablesDeflate64;
+extern const WORD *g_lengthBase;
+extern const BYTE *g_lengthExtra;
+extern const BYTE *g_distanceExtra;
+
+int InflateStream(int deflate64);
+int InflateBlock(int *final);
+int InflateStored(void);
+int InflateFixed(void);
+int InflateDynamic(void);
+int InflateCodes(const CodeEntry *tl, const CodeEntry *td, DWORD bl, DWORD bd);
+int BuildCodeTable(const BYTE *lengths, DWORD n, DWORD s, const WORD *bases, const BYTE *extras,
+                   CodeEntry **table, DWORD *width);
+void FreeCodeTables(CodeEntry *table);
+void ReleaseFixedTables(void);
+
+// The slow side of the bit input: a byte of an encrypted entry, and the window failing to supply one.
+BYTE DecryptInputByte(BYTE byte);
+int InflateInputEnd(const BYTE *supplied, DWORD count);
+// The result for a stream whose input ended: stopped when the window failed (the cancel state is then
+// set), bad data when the stream was cut off by the end of the file.
+int InflateInputResult(void);
+
+#if defined(__GNUC__)
+#define INFLATE_INLINE inline __attribute__((always_inline))
+#define INFLATE_UNLIKELY(x) __builtin_expect(!!(x), 0)
+#else
+#define INFLATE_INLINE inline
+#define INFLATE_UNLIKELY(x) (x)
+#endif
+
+// Appends input bytes until the count is at least n (n <= 16, so the buffer holds at most 23 bits).
+// Returns 0 when decoding must end: the window supplied no byte, or the stream needs bits beyond the
+// end of the file after the zero bytes given in their place have been consumed.
+static INFLATE_INLINE int NeedBits(DWORD n, DWORD *buffer, DWORD *count) {
+  while (*count < n) {
+    const BYTE *p = ReadArchiveWindow(1, 0);
+    BYTE byte;
+    if (INFLATE_UNLIKELY(p == &g_windowFallbackByte || !p)) {
+      if (!InflateInputEnd(p, *count)) {
+        return 0;
+      }
+      byte = 0;
+    } else {
+      byte = *p;
+      if (INFLATE_UNLIKELY(g_decrypting)) {
+        byte = DecryptInputByte(byte);
+      }
+    }
+    *buffer |= (DWORD)byte << *count;
+    *count += 8;
+  }
+  return 1;
+}
+
+static INFLATE_INLINE void DumpBits(DWORD n, DWORD *buffer, DWORD *count) {
+  *buffer >>= n;
+  *count -= n;
+}
