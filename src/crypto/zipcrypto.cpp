@@ -3,6 +3,7 @@
 // prepares the keys and checks the password against the 12-byte encryption header.
 #include "crypto/zipcrypto.h"
 
+#include "crypto/aes_entry.h"
 #include "decompress/decompress.h"
 #include "extract/extract.h"
 
@@ -44,9 +45,14 @@ DWORD SetupDecryption(const char *password, EntryHeader *entry) {
       entry->aesStrength = 0;
       return 1;
     }
-    // AES entries are not decrypted yet: every password is refused, as a wrong one would be.
-    fseek(g_archiveFile, start, SEEK_SET);
-    return 0;
+    LONG length = AesEntryBegin(g_archiveFile, password, entry->compressedSize, entry->aesStrength);
+    if (length == -1) {
+      fseek(g_archiveFile, start, SEEK_SET);
+      return 0;
+    }
+    g_aesActive = length;
+    entry->compressedSize = (DWORD)length;
+    return 1;
   }
 
   InitKeys(password);
