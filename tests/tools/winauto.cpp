@@ -506,8 +506,17 @@ void TrackProcesses() {
       HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE, FALSE,
                              entry.th32ProcessID);
       if (!h) continue;
-      g_processes.push_back({entry.th32ProcessID, h, entry.szExeFile, false});
-      Emit("process " + std::to_string(g_processes.size() - 1) + " name=" + Quote(entry.szExeFile));
+      std::wstring name = entry.szExeFile;
+      if (name.empty()) {
+        // A process caught while it starts may have no name in the list yet.
+        wchar_t path[MAX_PATH] = {};
+        DWORD size = MAX_PATH;
+        if (QueryFullProcessImageNameW(h, 0, path, &size)) name = path;
+        size_t slash = name.find_last_of(L"\\/");
+        if (slash != std::wstring::npos) name.erase(0, slash + 1);
+      }
+      g_processes.push_back({entry.th32ProcessID, h, name, false});
+      Emit("process " + std::to_string(g_processes.size() - 1) + " name=" + Quote(name));
       added = true;
     }
     if (!added) break;

@@ -2,7 +2,8 @@
 // arguments as a sequence of actions, so one program covers every case of the rig:
 //   print TEXT                  writes TEXT and a newline to stdout
 //   cmdline                     writes its raw command line (GetCommandLineW) to stdout, UTF-8
-//   box CAPTION TEXT STYLE      MessageBoxW without owner; the button pressed becomes the exit code
+//   box CAPTION TEXT STYLE      MessageBoxW without owner (\n in TEXT is a line break); the button
+//                               pressed becomes the exit code
 //   form                        a window "winauto form" with an edit (101), a check box (102), a
 //                               progress bar (103, range 0..50 at 17), a disabled button (104) and OK (1);
 //                               OK prints the edit's text and the box's state; the close command prints
@@ -105,10 +106,12 @@ int main() {
     } else if (a == L"cmdline") {
       Print(GetCommandLineW());
     } else if (a == L"box" && i + 3 < argc) {
-      const wchar_t *caption = argv[i + 1], *text = argv[i + 2];
+      const wchar_t *caption = argv[i + 1];
+      std::wstring text = argv[i + 2];
+      for (size_t at; (at = text.find(L"\\n")) != std::wstring::npos;) text.replace(at, 2, L"\n");
       UINT style = (UINT)Number(argv[i + 3]);
       i += 3;
-      result = (DWORD)MessageBoxW(nullptr, text, caption, style);
+      result = (DWORD)MessageBoxW(nullptr, text.c_str(), caption, style);
     } else if (a == L"form") {
       Form();
     } else if (a == L"spawn") {
