@@ -66,6 +66,8 @@ int ReadSettingsBlock(const WCHAR *ownPath, int *temporaryDestination);
 
 // ---- start-up and command line ----
 void ProgramEntry(void);
+// The start-up's work without ending the process: the exit code ProgramEntry ends it with.
+UINT RunProgram(void);
 void ParseCommandLine(const WCHAR *arguments, WCHAR *archivePath);
 // Steps 4 to 7 of the start-up without the platform calls: separates the program name from the raw
 // command line and returns the argument text (a pointer into commandLine).

@@ -18,7 +18,7 @@ enum class DesktopKind {
 };
 
 struct DesktopCall {
-  DesktopKind kind;
+  DesktopKind kind = DesktopKind::MessageBox;
   std::wstring caption; // message box caption; dialog name for Dialog calls
   std::wstring text;    // message box text; the item text; the dialog's subject
   UINT style = 0;       // message box style
@@ -64,6 +64,8 @@ int HostUiLanguage();
 void HostSetAnsiCodePage(UINT codePage);
 // The path GetModuleFileNameW reports (a Windows path; default: the running program as Z:\...).
 void HostSetModulePath(const std::wstring &path);
+// The raw command line GetCommandLineW reports.
+void HostSetCommandLine(const std::wstring &commandLine);
 // The platform id GetVersionExA reports (default VER_PLATFORM_WIN32_NT).
 void HostSetPlatformId(DWORD id);
 // Whether the WOW64 functions exist and what IsWow64Process answers.

@@ -339,3 +339,19 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text);
 BOOL MessageBeep(UINT type);
+
+// ---- shell: special folders (the keyword expansion) ----
+#define CSIDL_PERSONAL 5
+#define CSIDL_DESKTOPDIRECTORY 16
+#define CSIDL_PROGRAM_FILES 38
+typedef struct _ITEMIDLIST ITEMIDLIST, *LPITEMIDLIST;
+typedef const ITEMIDLIST *LPCITEMIDLIST;
+typedef LONG HRESULT;
+// The shell's allocator: Free releases an item identifier list, Release drops the allocator.
+struct IMalloc {
+  void Free(void *block);
+  ULONG Release();
+};
+HRESULT SHGetSpecialFolderLocation(HWND owner, int csidl, LPITEMIDLIST *list);
+BOOL SHGetPathFromIDListW(LPCITEMIDLIST list, LPWSTR path);
+HRESULT SHGetMalloc(IMalloc **allocator);
