@@ -389,6 +389,15 @@ def winauto(script, prefix=None, step_timeout=10, total=90, cwd=None):
         return t
 
 
+def system_error_text(code, prefix=None):
+    """The system's own text for an error code in a prefix (FormatMessageW, as the stub asks for it)."""
+    status, out, err = wine([win32_program("winauto_selftest.exe"), "errortext", str(code)], prefix=prefix)
+    if status != 0:
+        raise RuntimeError(f"errortext failed ({status}): {err[-500:]}")
+    positional, _ = parse_fields(out.strip())
+    return positional[0]
+
+
 # ---- self-extracting files ----
 
 def settings_block(destination="", setup_command="", overwrite=0, open_folder=1, delete_after=0, skip_dialog=0,

@@ -36,6 +36,7 @@
 //   wait-gone                waits until the current window is destroyed or hidden.
 //   touch PATH               creates (or truncates) a file: a signal to a helper process.
 //   wait-file PATH           waits until a file exists.
+//   wait-nofile PATH         waits until a file does not exist.
 //   sleep MILLISECONDS       pauses (still recording windows that come and go).
 //   wait-exit | exitcode     waits for the program to end and records its exit code. A script without
 //                            it ends with one.
@@ -796,12 +797,13 @@ void Execute(const Step &step, std::wstring &cwd, bool &exited) {
     if (h == INVALID_HANDLE_VALUE) Fail(where + "cannot create " + Utf8(step.args[0]));
     CloseHandle(h);
     Emit("touch " + Quote(step.args[0]));
-  } else if (step.verb == "wait-file") {
-    if (step.args.empty()) Fail(where + "wait-file needs a path");
+  } else if (step.verb == "wait-file" || step.verb == "wait-nofile") {
+    if (step.args.empty()) Fail(where + step.verb + " needs a path");
     std::wstring path = step.args[0];
-    WaitUntil([&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; },
-              "file " + Utf8(path), false);
-    Emit("wait-file " + Quote(path));
+    bool present = step.verb == "wait-file";
+    WaitUntil([&] { return (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == present; },
+              (present ? "file " : "removal of file ") + Utf8(path), false);
+    Emit(step.verb + " " + Quote(path));
   } else if (step.verb == "sleep") {
     DWORD ms = step.args.empty() ? 0 : (DWORD)wcstoul(step.args[0].c_str(), nullptr, 10);
     DWORD start = GetTickCount();

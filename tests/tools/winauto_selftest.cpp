@@ -4,6 +4,8 @@
 //   cmdline                     writes its raw command line (GetCommandLineW) to stdout, UTF-8
 //   box CAPTION TEXT STYLE      MessageBoxW without owner (\n in TEXT is a line break); the button
 //                               pressed becomes the exit code
+//   errortext CODE              writes the system's text for an error code (FormatMessageW) to stdout,
+//                               as a quoted string with \r and \n escaped
 //   form                        a window "winauto form" with an edit (101), a check box (102), a
 //                               progress bar (103, range 0..50 at 17), a disabled button (104) and OK (1);
 //                               OK prints the edit's text and the box's state; the close command prints
@@ -112,6 +114,20 @@ int main() {
       UINT style = (UINT)Number(argv[i + 3]);
       i += 3;
       result = (DWORD)MessageBoxW(nullptr, text.c_str(), caption, style);
+    } else if (a == L"errortext" && i + 1 < argc) {
+      wchar_t *system = nullptr;
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                     nullptr, Number(argv[++i]), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPWSTR)&system, 0,
+                     nullptr);
+      std::wstring text = L"\"";
+      for (const wchar_t *c = system ? system : L""; *c; c++) {
+        if (*c == L'\r') text += L"\\r";
+        else if (*c == L'\n') text += L"\\n";
+        else if (*c == L'\\' || *c == L'"') text += std::wstring(L"\\") + *c;
+        else text += *c;
+      }
+      if (system) LocalFree(system);
+      Print(text + L"\"");
     } else if (a == L"form") {
       Form();
     } else if (a == L"spawn") {
