@@ -27,8 +27,9 @@ INT_PTR CALLBACK RenderProc(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
   if (message != WM_INITDIALOG)
     return FALSE;
   if (lParam == IDD_PROGRESS) {
-    // The animation control as the progress dialog creates it, then played once up to the middle.
-    HWND animation = CreateWindowExW(0, ANIMATE_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | ACS_TRANSPARENT | ACS_AUTOPLAY,
+    // The animation control as the progress dialog creates it, but played once up to the middle of the clip
+    // instead of round and round, so that the picture is taken at a known frame.
+    HWND animation = CreateWindowExW(0, ANIMATE_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | ACS_TRANSPARENT,
                                      0, 0, 0, 0, dialog, reinterpret_cast<HMENU>(1), g_stub, nullptr);
     if (animation) {
       SendMessageW(animation, ACM_OPENW, reinterpret_cast<WPARAM>(g_stub),
