@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <set>
@@ -457,6 +458,11 @@ TEST_F(Resources, StringTableHoldsTheSourceTextsInBothLanguages) {
 // LoadStringW picks the variant of the user interface language (the Japanese prefix runs this test again).
 TEST_F(Resources, LoadStringGivesTheUserInterfaceLanguage) {
   bool japanese = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE;
+  // The Japanese run must really get the Japanese variants, not fall back to English everywhere.
+  const char *prefix = getenv("SFX_WINE_PREFIX");
+  if (prefix && std::string(prefix) == "ja") {
+    ASSERT_TRUE(japanese) << "the ja prefix does not have a Japanese user interface language";
+  }
   const StringSpec *table = japanese ? JAPANESE_STRINGS : ENGLISH_STRINGS;
   size_t count = japanese ? std::size(JAPANESE_STRINGS) : std::size(ENGLISH_STRINGS);
   for (size_t i = 0; i < count; i++) {
@@ -616,6 +622,31 @@ TEST_F(Resources, ManifestAndVersionBlockAreThere) {
     wide += wchar_t(version[i] | version[i + 1] << 8);
   EXPECT_NE(wide.find(L"Self-Extracter Module"), std::wstring::npos);
   EXPECT_NE(wide.find(L"FileVersion"), std::wstring::npos);
+}
+
+// The stub must never hold the local header signature anywhere, its resources included.
+TEST_F(Resources, NoResourceHoldsTheLocalHeaderSignature) {
+  const uint8_t signature[4] = {0x50, 0x4B, 0x03, 0x04};
+  struct {
+    LPCWSTR type;
+    int id;
+    LANGID lang;
+  } resources[] = {{L"AVI", IDR_PAPER_FLIGHT, 0}, {RT_MANIFEST, 1, 0}, {RT_VERSION, 1, 0},
+                   {RT_GROUP_ICON, IDI_PROGRAM, 0}, {RT_GROUP_ICON, IDI_PASSWORD, 0},
+                   {RT_GROUP_ICON, IDI_REPLACE, 0}, {RT_STRING, 1, ENGLISH}, {RT_STRING, 1, JAPANESE}};
+  std::vector<std::vector<uint8_t>> all;
+  for (const auto &r : resources)
+    all.push_back(ResourceBytes(r.type, MAKEINTRESOURCEW(r.id), r.lang));
+  for (int id : Names(RT_ICON))
+    all.push_back(ResourceBytes(RT_ICON, MAKEINTRESOURCEW(id), 0));
+  for (const DialogSpec &d : Dialogs())
+    for (LANGID lang : {ENGLISH, JAPANESE})
+      all.push_back(ResourceBytes(RT_DIALOG, MAKEINTRESOURCEW(d.id), lang));
+  EXPECT_EQ(all.size(), std::size(resources) + 4 + 10); // four icon images
+  for (const std::vector<uint8_t> &bytes : all) {
+    EXPECT_FALSE(bytes.empty());
+    EXPECT_EQ(std::search(bytes.begin(), bytes.end(), signature, signature + 4), bytes.end());
+  }
 }
 
 // ---- the animation clip ----
