@@ -2,6 +2,7 @@
 """Draws the stub's pictures and writes them in the forms the resource compiler takes.
 
     make_resources.py --out DIR [--png DIR]
+    make_resources.py --self-test
 
 Writes into DIR:
   program.ico       icon 100: an opened carton with an application window behind it (32x32, 256 colours)
@@ -16,7 +17,7 @@ Everything is drawn here from plain shapes, with the standard library only, so t
 the same bytes. Before it writes anything it reads its own output back: the RLE8 stream of every frame must
 decode to exactly the frame that was drawn, the AVI's headers, stream list and index must agree with each
 other and with the chunks, and the icon directories must describe their images. It exits non-zero when any
-of that fails.
+of that fails. --self-test shows that those checks catch damaged files.
 """
 
 import argparse
@@ -673,11 +674,85 @@ def build():
     return files, pictures
 
 
+def self_test():
+    """Shows that the checks catch damage: each broken copy of the clip or of an icon must be refused."""
+    drawn = [draw_clip_frame(i) for i in range(CLIP_FRAMES)]
+    files, _ = build()
+    avi = files['paper_flight.avi']
+    check_avi(avi, drawn)
+    movi = avi.index(b'movi')
+    idx1 = avi.index(b'idx1')
+    first_frame = movi + 4 + 8
+    second_frame = first_frame + struct.unpack_from('<I', avi, movi + 8)[0] + 8
+
+    def patched(data, offset, new):
+        return data[:offset] + new + data[offset + len(new):]
+
+    broken_avis = {
+        'a pixel of the key frame': patched(avi, first_frame + 1, bytes((avi[first_frame + 1] ^ 1,))),
+        'a delta escape of frame 1': patched(avi, second_frame + 2, bytes((avi[second_frame + 2] + 1,))),
+        'the frame count': patched(avi, avi.index(b'avih') + 8 + 16, struct.pack('<I', CLIP_FRAMES - 1)),
+        'the frame rate': patched(avi, avi.index(b'avih') + 8, struct.pack('<I', 66666)),
+        'the stream handler': avi.replace(b'mrle', b'MRLE'),
+        'an index offset': patched(avi, idx1 + 8 + 16 * 3 + 8, struct.pack('<I', 4)),
+        'the key frame flag': patched(avi, idx1 + 8 + 16 * 5 + 4, struct.pack('<I', AVIIF_KEYFRAME)),
+        'the RIFF length': patched(avi, 4, struct.pack('<I', len(avi) - 6)),
+        'a truncated file': avi[:-20],
+    }
+    # A frame that decodes right but to the wrong picture.
+    moved = [draw_clip_frame(i) for i in range(CLIP_FRAMES)]
+    moved[7].put(0, 0, INK)
+    failures = []
+    for what, data in broken_avis.items():
+        try:
+            check_avi(data, drawn)
+            failures.append(what)
+        except (CheckFailed, struct.error):
+            pass
+    try:
+        check_avi(avi, moved)
+        failures.append('a changed picture')
+    except CheckFailed:
+        pass
+    icon = files['password.ico']
+    for what, data in {'the image count': patched(icon, 4, struct.pack('<H', 1)),
+                       'an image offset': patched(icon, 6 + 12, struct.pack('<I', 30)),
+                       'a truncated icon': icon[:-1]}.items():
+        try:
+            check_icon_file('password.ico', data, [(32, 4), (16, 4)])
+            failures.append(what)
+        except (CheckFailed, struct.error):
+            pass
+    # The coder round-trips awkward rows: long runs, literal stretches of odd length, alternating pixels.
+    rows = [[i % 3 for i in range(CLIP_WIDTH)], [5] * CLIP_WIDTH, [(i // 2) % 7 for i in range(CLIP_WIDTH)],
+            [1, 2, 3] + [4] * 200 + [5, 6] + [7] * 67]
+    rows += [[0] * CLIP_WIDTH for _ in range(CLIP_HEIGHT - len(rows))]
+    decoded = [[BG] * CLIP_WIDTH for _ in range(CLIP_HEIGHT)]
+    rle8_decode(rle8_key_frame(rows), CLIP_WIDTH, CLIP_HEIGHT, decoded)
+    if decoded != rows:
+        failures.append('key frame round trip')
+    changed = [list(r) for r in rows]
+    changed[40][0] = 9
+    changed[41][271] = 9
+    changed[59][100:110] = [8] * 10
+    rle8_decode(rle8_delta_frame(rows, changed), CLIP_WIDTH, CLIP_HEIGHT, decoded)
+    if decoded != changed:
+        failures.append('delta frame round trip')
+    for what in failures:
+        print('make_resources: self-test: damage not detected: %s' % what, file=sys.stderr)
+    return 1 if failures else 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
-    parser.add_argument('--out', required=True, help='folder for the .ico and .avi files')
+    parser.add_argument('--out', help='folder for the .ico and .avi files')
     parser.add_argument('--png', help='folder for PNG pictures of the icons and every clip frame')
+    parser.add_argument('--self-test', action='store_true', help='check that the checks catch damaged output')
     args = parser.parse_args()
+    if args.self_test:
+        return self_test()
+    if not args.out:
+        parser.error('--out is required')
     try:
         files, pictures = build()
     except CheckFailed as e:
