@@ -649,6 +649,13 @@ TEST_F(Resources, NoResourceHoldsTheLocalHeaderSignature) {
   }
 }
 
+// The stub is shipped inside every self-extracting file: it stays within 96 KiB with all its resources.
+TEST_F(Resources, StubStaysWithinItsSizeBudget) {
+  std::string path = sfxtest::BinaryDir() + "\\sfx.exe";
+  ASSERT_TRUE(sfxtest::FileExists(path));
+  EXPECT_LE(sfxtest::ReadFile(path).size(), 98304u);
+}
+
 // ---- the animation clip ----
 
 struct Capture {
