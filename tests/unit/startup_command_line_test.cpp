@@ -56,8 +56,8 @@ TEST(CommandLine, OptionsAndArchiveNames) {
       {L"/d a.zip", L"a.zip", L"", 0, 0, 1, 0},
       // /e without a colon is ignored.
       {L"/e a.zip", L"/e a.zip", L"", 0, 0, 1, 0},
-      // A slash inside a value (not its first character) is read as an option too.
-      {L"/e:tools/h.exe a.zip", L"a.zip", L"tools/h.exe", 0, 1, 1, 0},
+      // A slash inside a value (not its first character) is read as an option too, and its end counts.
+      {L"/e:tools/h.exe a.zip", L".exe a.zip", L"tools/h.exe", 0, 1, 1, 0},
       {L"/e:", L"", L"", 0, 0, 1, 0},
       {L"a.zip   ", L"a.zip", L"", 0, 0, 1, 0},
   };
