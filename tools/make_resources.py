@@ -195,8 +195,10 @@ def draw_password_icon(size):
         c.ring(22, 14, 6, 5, SILVER, upper_only=True)
         c.box(13, 16, 31, 30, YELLOW, BLACK)
         c.rect(14, 27, 30, 29, OLIVE)
-        c.disc(22, 21, 2, BLACK)
-        c.rect(21, 22, 22, 26, BLACK)
+        c.rect(21, 19, 23, 22, BLACK)
+        c.rect(20, 20, 24, 21, BLACK)
+        c.rect(22, 23, 22, 26, BLACK)
+        c.rect(21, 25, 23, 26, BLACK)
         # Two keys in front, at the left.
         draw_key(c, 6, 9, 12, 5, SILVER, BLACK)
         draw_key(c, 5, 22, 10, 4.5, YELLOW, BLACK)
@@ -235,16 +237,16 @@ def draw_replace_icon():
     # The front document (the one that comes).
     draw_document(c, 16, 12, 30, 30)
     # Exchange arrows: one from the back document over to the front one, one back again below.
-    c.line(17, 4, 24, 4, DARK_GREEN)
-    c.line(17, 5, 24, 5, GREEN)
-    c.line(24, 4, 24, 9, DARK_GREEN)
-    c.line(25, 4, 25, 9, GREEN)
-    c.polygon([(21.5, 9), (27.5, 9), (24.5, 12)], GREEN, DARK_GREEN)
-    c.line(6, 27, 14, 27, NAVY)
-    c.line(6, 26, 14, 26, BLUE)
-    c.line(6, 21, 6, 27, NAVY)
-    c.line(7, 21, 7, 27, BLUE)
-    c.polygon([(3.5, 22), (9.5, 22), (6.5, 19)], BLUE, NAVY)
+    c.rect(17, 3, 26, 4, GREEN)
+    c.rect(25, 3, 26, 9, GREEN)
+    c.polygon([(21.5, 9), (30.5, 9), (26, 13.5)], GREEN, DARK_GREEN)
+    c.line(17, 2, 27, 2, DARK_GREEN)
+    c.line(27, 2, 27, 9, DARK_GREEN)
+    c.rect(5, 26, 15, 27, BLUE)
+    c.rect(5, 22, 6, 27, BLUE)
+    c.polygon([(1.5, 22), (10.5, 22), (6, 17.5)], BLUE, NAVY)
+    c.line(4, 28, 15, 28, NAVY)
+    c.line(4, 22, 4, 28, NAVY)
     return c
 
 
