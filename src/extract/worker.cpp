@@ -66,8 +66,10 @@ int IsInsideDestination(const WCHAR *destination, const WCHAR *path, int allowSa
   return 1;
 }
 
-// Every folder level of the name and the whole path must stay inside the destination.
-static int NameStaysInside(const WCHAR *destination, const WCHAR *name) {
+// Every folder level is checked as well as the whole path: CreateFolderTree creates each level as it
+// stands, and a level like "dest\..\sibling\" may leave the destination even when the whole path
+// comes back into it.
+int NameStaysInside(const WCHAR *destination, const WCHAR *name) {
   static WCHAR candidate[FULL_PATH_UNITS];
   size_t destinationLength = wcslen(destination);
   size_t nameLength = wcslen(name);

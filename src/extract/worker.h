@@ -26,4 +26,6 @@ void StripParentRefs(WCHAR *name);
 // Whether a path stays below the destination folder once the platform has normalised both; a folder
 // may be the destination itself when allowSame is set.
 int IsInsideDestination(const WCHAR *destination, const WCHAR *path, int allowSame);
+// Whether the prepared name, every folder level along it included, stays inside the destination.
+int NameStaysInside(const WCHAR *destination, const WCHAR *name);
 void SetLastWriteTime(const WCHAR *path, const FILETIME *time, int folder);
