@@ -7,7 +7,9 @@
 #include <map>
 #include <optional>
 
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include "startup/startup.h"
 
 #ifdef _WIN32

@@ -3,7 +3,9 @@
 // not hold the local header signature, since the stub's entry scan starts at its own first byte.
 #include "mksfx.h"
 
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include "startup/startup.h"
 
 namespace mksfx {
