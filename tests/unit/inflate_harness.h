@@ -216,4 +216,79 @@ inline InflateRun RunInflate(const Bytes &stream, int deflate64, size_t lead = 3
   return run;
 }
 
+// One entry of a ZIP archive as its central directory and local header describe it.
+struct ZipEntry {
+  std::string name;
+  int method = 0;
+  uint32_t flags = 0;
+  uint32_t crc = 0;
+  uint32_t compressedSize = 0;
+  uint32_t size = 0;
+  uint32_t dataOffset = 0;
+};
+
+inline uint32_t Le16(const Bytes &b, size_t at) { return b[at] | (b[at + 1] << 8); }
+inline uint32_t Le32(const Bytes &b, size_t at) { return Le16(b, at) | (Le16(b, at + 2) << 16); }
+
+// The entries of an archive, from its central directory (no ZIP64, no archive comment parsing beyond
+// the search for the end record).
+inline std::vector<ZipEntry> ListZip(const Bytes &zip) {
+  std::vector<ZipEntry> entries;
+  if (zip.size() < 22) {
+    return entries;
+  }
+  size_t end = zip.size() - 22;
+  while (!(zip[end] == 'P' && zip[end + 1] == 'K' && zip[end + 2] == 5 && zip[end + 3] == 6)) {
+    if (end == 0) {
+      return entries;
+    }
+    end--;
+  }
+  size_t count = Le16(zip, end + 10);
+  size_t at = Le32(zip, end + 16);
+  for (size_t i = 0; i < count; i++) {
+    ZipEntry e;
+    e.flags = Le16(zip, at + 8);
+    e.method = (int)Le16(zip, at + 10);
+    e.crc = Le32(zip, at + 16);
+    e.compressedSize = Le32(zip, at + 20);
+    e.size = Le32(zip, at + 24);
+    size_t nameLength = Le16(zip, at + 28);
+    size_t extraLength = Le16(zip, at + 30);
+    size_t commentLength = Le16(zip, at + 32);
+    uint32_t local = Le32(zip, at + 42);
+    e.name.assign(zip.begin() + at + 46, zip.begin() + at + 46 + nameLength);
+    e.dataOffset = local + 30 + Le16(zip, local + 26) + Le16(zip, local + 28);
+    entries.push_back(e);
+    at += 46 + nameLength + extraLength + commentLength;
+  }
+  return entries;
+}
+
+// Inflates one entry of an archive file the way the worker does: window opened on the archive, cursor
+// at the entry's data, InflateEntry, window closed.
+inline InflateRun InflateZipEntry(const std::string &archive, const ZipEntry &entry) {
+  sfxtest::TempDir dir;
+  std::string out = dir.file("entry.out");
+  InflateRun run;
+  BuildCrcTable();
+  g_cancelState = 0;
+  g_archiveFile = fopen(archive.c_str(), "rb");
+  g_outputFile = fopen(out.c_str(), "wb");
+  g_outputCrc = 0;
+  EXPECT_EQ(OpenArchiveWindow(sfxtest::PlatformPath(archive).c_str()), 1);
+  EXPECT_EQ(SeekArchiveWindow(entry.dataOffset), 1);
+  InflateEntry(entry.method == 9);
+  run.pastEnd = g_windowPastEnd;
+  CloseArchiveWindow();
+  fclose(g_outputFile);
+  g_outputFile = nullptr;
+  fclose(g_archiveFile);
+  g_archiveFile = nullptr;
+  run.output = sfxtest::ReadFile(out);
+  run.crc = g_outputCrc;
+  run.result = g_cancelState;
+  return run;
+}
+
 } // namespace inflatetest
