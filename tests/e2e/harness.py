@@ -67,6 +67,11 @@ def from_windows(path):
     return path[2:].replace("\\", "/") or "/"
 
 
+def read_file(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 class TempDir:
     """A fresh folder removed with everything in it; usable as a context manager or kept on a test."""
 
@@ -314,11 +319,17 @@ def command_line(*parts):
 
 # ---- running under Wine ----
 
-def wine_env(prefix=None):
-    env = dict(os.environ)
-    env["SFX_WINE_PREFIX"] = prefix or os.environ.get("SFX_WINE_PREFIX", "en")
-    env.setdefault("WINEDEBUG", "-all")
-    return env
+JAPANESE = {"LC_ALL": "ja_JP.UTF-8", "LANG": "ja_JP.UTF-8"}
+
+
+def wine_env(prefix=None, env=None):
+    """The environment of a Wine run. `env` adds variables: JAPANESE runs a program of the win32 prefix
+    in Japanese (the ja prefix is a 64-bit one, and some behaviour exists only on 32-bit Windows)."""
+    result = dict(os.environ)
+    result["SFX_WINE_PREFIX"] = prefix or os.environ.get("SFX_WINE_PREFIX", "en")
+    result.setdefault("WINEDEBUG", "-all")
+    result.update(env or {})
+    return result
 
 
 def _kill_group(proc):
@@ -328,13 +339,13 @@ def _kill_group(proc):
         pass
 
 
-def wine(args, prefix=None, timeout=60, cwd=None):
+def wine(args, prefix=None, timeout=60, cwd=None, env=None):
     """Runs a Windows program (or a Wine tool such as reg) through scripts/wine-run.
     Returns (status, stdout text, stderr text). stdout and stderr go through files, not pipes: Wine's
     server and services inherit them and would keep a pipe open long after the program ended."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         proc = subprocess.Popen([WINE_RUN] + list(args), stdout=out, stderr=err, stdin=subprocess.DEVNULL,
-                                env=wine_env(prefix), cwd=cwd, start_new_session=True)
+                                env=wine_env(prefix, env), cwd=cwd, start_new_session=True)
         try:
             status = proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -346,11 +357,11 @@ def wine(args, prefix=None, timeout=60, cwd=None):
         return status, out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
 
 
-def start_wine(args, prefix=None, cwd=None):
+def start_wine(args, prefix=None, cwd=None, env=None):
     """Starts a Windows program in the background; stop it with stop_wine."""
     log = tempfile.TemporaryFile()
     proc = subprocess.Popen([WINE_RUN] + list(args), stdout=log, stderr=log, stdin=subprocess.DEVNULL,
-                            env=wine_env(prefix), cwd=cwd, start_new_session=True)
+                            env=wine_env(prefix, env), cwd=cwd, start_new_session=True)
     proc.log = log
     return proc
 
@@ -366,7 +377,7 @@ def stop_wine(proc, timeout=10):
         proc.log.close()
 
 
-def winauto(script, prefix=None, step_timeout=10, total=90, cwd=None):
+def winauto(script, prefix=None, step_timeout=10, total=90, cwd=None, env=None):
     """Runs a winauto script (a list of steps, or one text) in a Wine prefix and returns its Transcript.
     The script's `run` step starts the program; build its command line with command_line()."""
     if not isinstance(script, str):
@@ -377,7 +388,7 @@ def winauto(script, prefix=None, step_timeout=10, total=90, cwd=None):
         args = [win32_program("winauto.exe"), "--timeout", str(step_timeout), "--total", str(total),
                 "--out", to_windows(out_path), to_windows(script_path)]
         try:
-            status, stdout, stderr = wine(args, prefix=prefix, timeout=total + 30, cwd=cwd)
+            status, stdout, stderr = wine(args, prefix=prefix, timeout=total + 30, cwd=cwd, env=env)
         except subprocess.TimeoutExpired:
             status, stderr = None, "winauto did not end in time"
         text = ""

@@ -212,6 +212,7 @@ struct Process {
   HANDLE handle;
   std::wstring name;
   bool ended;
+  bool announced;  // its "process" record is written once its name is known (or it has ended)
 };
 
 struct Window {
@@ -317,8 +318,9 @@ bool IsCheckable(LONG style) {
 
 // Which standard icon a message box shows can only be seen: its icon handle belongs to the other
 // process. The icon control's pixels on the screen are compared with each standard icon drawn here on
-// the dialog's face colour; the nearest wins when it is close.
-std::string IdentifyIcon(HWND iconControl) {
+// the dialog's face colour; the nearest wins when it is clearly nearer than the others. "blank" when
+// the control shows nothing yet.
+std::string CaptureIcon(HWND iconControl) {
   RECT rect;
   if (!GetWindowRect(iconControl, &rect)) return "present";
   int w = rect.right - rect.left, h = rect.bottom - rect.top;
@@ -343,6 +345,7 @@ std::string IdentifyIcon(HWND iconControl) {
     // A blank capture (window not drawn yet or not on the screen) tells nothing.
     bool uniform = true;
     for (int i = 1; i < w * h && uniform; i++) uniform = (s[i] & 0xFFFFFF) == (s[0] & 0xFFFFFF);
+    if (uniform) result = "blank";
     if (!uniform) {
       struct {
         WORD id;
@@ -384,6 +387,30 @@ std::string IdentifyIcon(HWND iconControl) {
   DeleteDC(shot);
   DeleteDC(draw);
   ReleaseDC(nullptr, screen);
+  return result;
+}
+
+// The screen shows what is on top, and only once it is painted: a window of another program (another
+// test on the same display) or the last box at the same place can be there instead. The box is raised
+// above all others and repainted, and the capture counts once two in a row agree.
+std::string IdentifyIcon(HWND iconControl) {
+  HWND top = GetAncestor(iconControl, GA_ROOT);
+  bool wasTopmost = (GetWindowLongW(top, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+  const UINT keep = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER;
+  std::string previous, result = "present";
+  for (int attempt = 0; attempt < 12; attempt++) {
+    if (!wasTopmost) SetWindowPos(top, HWND_TOPMOST, 0, 0, 0, 0, keep);
+    RedrawWindow(top, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+    SendQuick(top, WM_NULL, 0, 0);
+    Sleep(40);
+    std::string name = CaptureIcon(iconControl);
+    if (name == previous && name != "blank") {
+      result = name;
+      break;
+    }
+    previous = name;
+  }
+  if (!wasTopmost) SetWindowPos(top, HWND_NOTOPMOST, 0, 0, 0, 0, keep);
   return result;
 }
 
@@ -489,6 +516,27 @@ void RecordWindow(const Window &w, const char *verb) {
 
 void Fail(const std::string &reason);
 
+// The file name of a process: from the process list, else from the process itself. A process caught
+// while it starts may have neither yet; it is asked again at the next poll.
+std::wstring ProcessName(const PROCESSENTRY32W *entry, HANDLE process) {
+  std::wstring name = entry ? entry->szExeFile : L"";
+  if (name.empty()) {
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (QueryFullProcessImageNameW(process, 0, path, &size)) name = path;
+  }
+  size_t slash = name.find_last_of(L"\\/");
+  if (slash != std::wstring::npos) name.erase(0, slash + 1);
+  return name;
+}
+
+void Announce(size_t index) {
+  Process &p = g_processes[index];
+  if (p.announced) return;
+  p.announced = true;
+  Emit("process " + std::to_string(index) + " name=" + Quote(p.name));
+}
+
 void TrackProcesses() {
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snap == INVALID_HANDLE_VALUE) return;
@@ -498,26 +546,27 @@ void TrackProcesses() {
   for (int pass = 0; pass < 3; pass++) {
     bool added = false;
     for (BOOL ok = Process32FirstW(snap, &entry); ok; ok = Process32NextW(snap, &entry)) {
-      bool known = false, parentKnown = false;
-      for (auto &p : g_processes) {
-        if (p.pid == entry.th32ProcessID && !p.ended) known = true;
+      bool parentKnown = false;
+      size_t known = 0;
+      for (size_t i = 0; i < g_processes.size(); i++) {
+        Process &p = g_processes[i];
+        if (p.pid == entry.th32ProcessID && !p.ended) known = i + 1;
         if (p.pid == entry.th32ParentProcessID && !p.ended) parentKnown = true;
       }
-      if (known || !parentKnown) continue;
+      if (known) {
+        Process &p = g_processes[known - 1];
+        if (known > 1 && !p.announced) {
+          p.name = ProcessName(&entry, p.handle);
+          if (!p.name.empty()) Announce(known - 1);
+        }
+        continue;
+      }
+      if (!parentKnown) continue;
       HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE, FALSE,
                              entry.th32ProcessID);
       if (!h) continue;
-      std::wstring name = entry.szExeFile;
-      if (name.empty()) {
-        // A process caught while it starts may have no name in the list yet.
-        wchar_t path[MAX_PATH] = {};
-        DWORD size = MAX_PATH;
-        if (QueryFullProcessImageNameW(h, 0, path, &size)) name = path;
-        size_t slash = name.find_last_of(L"\\/");
-        if (slash != std::wstring::npos) name.erase(0, slash + 1);
-      }
-      g_processes.push_back({entry.th32ProcessID, h, name, false});
-      Emit("process " + std::to_string(g_processes.size() - 1) + " name=" + Quote(name));
+      g_processes.push_back({entry.th32ProcessID, h, ProcessName(&entry, h), false, false});
+      if (!g_processes.back().name.empty()) Announce(g_processes.size() - 1);
       added = true;
     }
     if (!added) break;
@@ -559,6 +608,7 @@ void Poll() {
     DWORD code = 0;
     GetExitCodeProcess(p.handle, &code);
     p.ended = true;
+    Announce(i);
     Emit("ended process=" + std::to_string(i) + " exit " + Hex32(code));
   }
   if (g_totalLimit > 0 && (GetTickCount() - g_runStart) / 1000.0 > g_totalLimit)
@@ -685,7 +735,7 @@ void RunProgram(const Step &step, const std::wstring &cwd) {
     Finish(1);
   }
   CloseHandle(pi.hThread);
-  g_processes.push_back({pi.dwProcessId, pi.hProcess, L"", false});
+  g_processes.push_back({pi.dwProcessId, pi.hProcess, L"", false, true});
   if (g_outputRead) g_outputThread = CreateThread(nullptr, 0, OutputReader, nullptr, 0, nullptr);
 }
 
