@@ -488,6 +488,13 @@ const std::vector<Refusal> &Refusals() {
          EXPECT_EQ(sfxtest::Run("printf '%0236d' 0 | zip -q -z " + ShellQuote(copy)), 0);
          return std::vector<std::string>{"--stub", s, "-o", "OUT", copy};
        }},
+      {"archive comment holding a local header signature", 1, "stand behind the entries",
+       [](auto &d, auto &s, auto &z) {
+         std::string copy = d + "/pk-comment.zip";
+         fs::copy_file(z, copy);
+         EXPECT_EQ(sfxtest::Run("printf 'see PK\\003\\004 here' | zip -q -z " + ShellQuote(copy)), 0);
+         return std::vector<std::string>{"--stub", s, "-o", "OUT", copy};
+       }},
       {"archive missing", 1, "cannot open",
        [](auto &d, auto &s, auto &) { return std::vector<std::string>{"--stub", s, "-o", "OUT", d + "/none.zip"}; }},
       {"destination of 260 units", 1, "destination (--dest) is too long: 260 UTF-16 units; its field holds at most 259",

@@ -94,6 +94,13 @@ ArchivePlan PlanArchive(InputFile &archive, uint64_t shift) {
     Fail(what + ": the central directory's size (" + std::to_string(centralSize) + ") does not match its " +
          std::to_string(entries) + " headers (" + std::to_string(at) + " bytes)");
   PutU32(plan.tail.data() + (plan.endRecord - plan.tailStart) + 16, static_cast<uint32_t>(centralOffset + shift));
+  // After the last entry the stub's entry scan runs on to the end of the file: a local header signature
+  // in the central directory or the comment would be taken for one more entry.
+  int64_t stray = FindLocalHeaderSignature(plan.tail.data(), plan.tail.size());
+  if (stray >= 0)
+    Fail(what + ": the bytes 50 4B 03 04 (a local header signature) stand behind the entries, at offset " +
+         std::to_string(plan.tailStart + static_cast<uint64_t>(stray)) +
+         " (in the central directory or the archive comment); the stub would take them for an entry");
   return plan;
 }
 

@@ -272,7 +272,6 @@ static std::string Flag(DWORD value) {
 static int Info(const NativeString &file) {
   fs::path path(file);
   InputFile in(path);
-  if (in.size() > 64 * 1024 * 1024) Fail(Display(path) + ": too large for a stub image");
   // Headers and sections of a stub are small; read what FindOverlayOffset needs, then the block.
   Bytes head = in.ReadAt(0, static_cast<size_t>(std::min<uint64_t>(in.size(), 64 * 1024)));
   uint32_t overlay = CheckPeImage(head, Display(path));
