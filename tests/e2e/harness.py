@@ -3,7 +3,8 @@
 Environment (ctest sets it; each has a default for a run by hand from the source tree):
   SFX_SOURCE_DIR   the source tree (default: two levels above this file)
   SFX_WIN32_BUILD  the Windows build with sfx.exe and tests/winauto.exe (default: <source>/build/win32)
-  SFX_HOST_BUILD   the Linux build whose tools/mksfx makes self-extracting files (default: <source>/build/host)
+  SFX_HOST_BUILD   the Linux build whose tools/mksfx makes self-extracting files
+                   (default: <source>/build/host)
   SFX_WINE_PREFIX  the default prefix for runs: en (64-bit, WOW64), ja (the same in Japanese), win32
 
 Nothing here hangs: every Wine run has a subprocess time limit on top of winauto's own limits.
@@ -25,7 +26,8 @@ from dataclasses import dataclass, field
 
 # ---- locations ----
 
-SOURCE_DIR = os.path.abspath(os.environ.get("SFX_SOURCE_DIR") or os.path.join(os.path.dirname(__file__), "..", ".."))
+SOURCE_DIR = os.path.abspath(os.environ.get("SFX_SOURCE_DIR")
+                             or os.path.join(os.path.dirname(__file__), "..", ".."))
 WIN32_BUILD = os.path.abspath(os.environ.get("SFX_WIN32_BUILD") or os.path.join(SOURCE_DIR, "build", "win32"))
 HOST_BUILD = os.path.abspath(os.environ.get("SFX_HOST_BUILD") or os.path.join(SOURCE_DIR, "build", "host"))
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run")
@@ -241,12 +243,14 @@ class Transcript:
                     current.children.append(_control(positional, named))
                 elif verb == "msgbox":
                     buttons = [int(b) for b in named.get("buttons", "").split(",") if b]
-                    current.msgbox = {"icon": named.get("icon"), "buttons": buttons, "text": named.get("text", "")}
+                    current.msgbox = {"icon": named.get("icon"), "buttons": buttons,
+                                      "text": named.get("text", "")}
                 continue
             verb, rest = (line.split(" ", 1) + [""])[:2]
             positional, named = parse_fields(rest)
             current = None
-            if verb in ("window", "open") or (verb == "read" and positional and positional[0].startswith("#")):
+            whole_window_read = verb == "read" and positional and positional[0].startswith("#")
+            if verb in ("window", "open") or whole_window_read:
                 w = Window(int(positional[0][1:]), named.get("class", ""), named.get("caption", ""),
                            int(named.get("process", 0)), named.get("owner", ""))
                 current = w
@@ -411,9 +415,9 @@ def system_error_text(code, prefix=None):
 
 # ---- self-extracting files ----
 
-def settings_block(destination="", setup_command="", overwrite=0, open_folder=1, delete_after=0, skip_dialog=0,
-                   archive_crc=0, question_caption="", question_text="", kind="3", magic=b"TAVREN", magic_end=b"U",
-                   terminate=True):
+def settings_block(destination="", setup_command="", overwrite=0, open_folder=1, delete_after=0,
+                   skip_dialog=0, archive_crc=0, question_caption="", question_text="", kind="3",
+                   magic=b"TAVREN", magic_end=b"U", terminate=True):
     """The 996-byte settings block. With terminate=False a text may fill its field (a malformed block)."""
     def text(value, chars):
         data = value.encode("utf-16-le")
@@ -450,7 +454,8 @@ def rebase_zip(data, shift):
 
 
 def make_zip(path, files, compression=zipfile.ZIP_DEFLATED):
-    """A ZIP archive made by Python's zipfile: files maps names to bytes or str (a name ending in / is a folder)."""
+    """A ZIP archive made by Python's zipfile: files maps names to bytes or str (a name ending in / is a
+    folder)."""
     with zipfile.ZipFile(path, "w", compression) as z:
         for name, data in files.items():
             if name.endswith("/"):

@@ -15,12 +15,13 @@ class SelfExtractingFiles(harness.Case):
     OPTION_SETS = [
         {},
         {"dest": "%temp%\\日本", "run": "setup.exe /q", "delete_after": True, "overwrite": True,
-         "open_folder": False, "skip_dialog": True, "crc": True, "question": "Go on?", "question_caption": "Q",
-         "x64": True},
+         "open_folder": False, "skip_dialog": True, "crc": True, "question": "Go on?",
+         "question_caption": "Q", "x64": True},
     ]
 
     def archive(self):
-        return harness.make_zip(self.tmp.file("a.zip"), {"dir/": b"", "dir/a.txt": "alpha\r\n", "b.bin": bytes(300)})
+        files = {"dir/": b"", "dir/a.txt": "alpha\r\n", "b.bin": bytes(300)}
+        return harness.make_zip(self.tmp.file("a.zip"), files)
 
     def fake_stub(self):
         # Any bytes do for the comparison; the real stub when it is built.
@@ -35,8 +36,10 @@ class SelfExtractingFiles(harness.Case):
         archive, stub = self.archive(), harness.stub_path()
         for i, options in enumerate(self.OPTION_SETS):
             with self.subTest(options=options):
-                mine = harness.make_sfx(self.tmp.file(f"py{i}.exe"), archive, stub=stub, use_mksfx=False, **options)
-                theirs = harness.make_sfx(self.tmp.file(f"mk{i}.exe"), archive, stub=stub, use_mksfx=True, **options)
+                mine = harness.make_sfx(self.tmp.file(f"py{i}.exe"), archive, stub=stub, use_mksfx=False,
+                                        **options)
+                theirs = harness.make_sfx(self.tmp.file(f"mk{i}.exe"), archive, stub=stub, use_mksfx=True,
+                                          **options)
                 self.assertEqual(harness.read_file(mine), harness.read_file(theirs))
 
     def test_fallback_passes_unzip(self):

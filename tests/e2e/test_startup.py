@@ -16,7 +16,8 @@ NEEDS_WIN64, NOT_ON_9X = 12, 13
 
 class Startup(harness.Case):
     def run_stub(self, path, steps, prefix="en", env=None):
-        return harness.winauto(["run " + command_line(harness.to_windows(path))] + steps, prefix=prefix, env=env)
+        run = "run " + command_line(harness.to_windows(path))
+        return harness.winauto([run] + steps, prefix=prefix, env=env)
 
     def assertOneBox(self, t, caption, text):
         boxes = t.message_boxes()
@@ -36,8 +37,8 @@ class Startup(harness.Case):
                                               prefix=prefix, env=env)
                 self.assertEqual(status, 0, err)
                 try:
-                    t = self.run_stub(stub, ["wait caption=" + quote("VAZ-IDA [Unicode version]"), f"click {IDOK}"],
-                                      prefix=prefix, env=env)
+                    steps = ["wait caption=" + quote("VAZ-IDA [Unicode version]"), f"click {IDOK}"]
+                    t = self.run_stub(stub, steps, prefix=prefix, env=env)
                 finally:
                     harness.wine(["reg", "delete", key, "/f"], prefix=prefix, env=env)
                 harness.Case.assertExit(self, t, 0xFFFFFFFE)
@@ -56,14 +57,16 @@ class Startup(harness.Case):
         dest = self.tmp.file("out")
         os.mkdir(dest)
         return harness.make_sfx(self.tmp.file("x64 package.exe"), archive, run="setup.exe", x64=True,
-                                dest=harness.to_windows(dest), skip_dialog=True, overwrite=True, open_folder=False)
+                                dest=harness.to_windows(dest), skip_dialog=True, overwrite=True,
+                                open_folder=False)
 
     def test_64_bit_package_is_refused_on_32_bit_windows(self):
         package = self.make_x64_package()
-        for prefix, env, text in (("win32", None, EN[NEEDS_WIN64]), ("win32", harness.JAPANESE, JA[NEEDS_WIN64])):
+        cases = (("win32", None, EN[NEEDS_WIN64]), ("win32", harness.JAPANESE, JA[NEEDS_WIN64]))
+        for prefix, env, text in cases:
             with self.subTest(prefix=prefix, japanese=env is not None):
-                t = self.run_stub(package, ["wait caption=VAZ-IDA", f"click {IDOK}", "wait-exit"], prefix=prefix,
-                                  env=env)
+                steps = ["wait caption=VAZ-IDA", f"click {IDOK}", "wait-exit"]
+                t = self.run_stub(package, steps, prefix=prefix, env=env)
                 harness.Case.assertExit(self, t, 0xFFFFFFFF)
                 self.assertOneBox(t, "VAZ-IDA", text)
 

@@ -13,7 +13,8 @@ MB_ICONERROR, MB_ICONQUESTION, MB_ICONWARNING, MB_ICONINFORMATION = 0x10, 0x20, 
 
 
 def selftest(*args):
-    return command_line(harness.to_windows(harness.win32_program("winauto_selftest.exe"))) + " " + " ".join(args)
+    program = harness.to_windows(harness.win32_program("winauto_selftest.exe"))
+    return command_line(program) + " " + " ".join(args)
 
 
 class MessageBoxes(harness.Case):
@@ -114,8 +115,8 @@ class Limits(harness.Case):
         for steps in (["wait caption=Other"], ["wait-exit"]):
             with self.subTest(steps=steps):
                 started = time.time()
-                t = harness.winauto(["timeout 2", "run " + selftest("box", "Hang", quote("nobody answers"), "0x10")]
-                                    + steps)
+                hang = selftest("box", "Hang", quote("nobody answers"), "0x10")
+                t = harness.winauto(["timeout 2", "run " + hang] + steps)
                 elapsed = time.time() - started
                 self.assertEqual(t.status, 1, str(t))
                 self.assertTrue(t.killed, str(t))

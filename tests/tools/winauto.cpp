@@ -225,7 +225,7 @@ struct Window {
 
 std::vector<Process> g_processes;  // [0] is the program itself
 std::vector<Window> g_windows;
-int g_current = -1;                 // index into g_windows of the current window
+int g_current = -1;  // index into g_windows of the current window
 double g_timeout = 10.0;
 DWORD g_runStart = 0;
 double g_totalLimit = 120.0;
@@ -307,10 +307,8 @@ bool IsCheckable(LONG style) {
   case BS_RADIOBUTTON:
   case BS_3STATE:
   case BS_AUTO3STATE:
-  case BS_AUTORADIOBUTTON:
-    return true;
-  default:
-    return false;
+  case BS_AUTORADIOBUTTON: return true;
+  default: return false;
   }
 }
 
@@ -498,8 +496,8 @@ bool MessageBoxSummary(HWND hwnd, std::string &summary, std::wstring *textOut) {
 }
 
 void RecordWindow(const Window &w, const char *verb) {
-  std::string line = std::string(verb) + " #" + std::to_string(w.number) + " class=" + Quote(ClassOf(w.hwnd)) +
-                     " caption=" + Quote(TextOf(w.hwnd));
+  std::string line = std::string(verb) + " #" + std::to_string(w.number) +
+                     " class=" + Quote(ClassOf(w.hwnd)) + " caption=" + Quote(TextOf(w.hwnd));
   if (w.process != 0) line += " process=" + std::to_string(w.process);
   HWND owner = GetWindow(w.hwnd, GW_OWNER);
   if (owner) {
@@ -651,7 +649,8 @@ void Fail(const std::string &reason) {
 }
 
 // Waits, polling the windows, until `done` holds or the step's time limit passes.
-template <typename Done> void WaitUntil(Done done, const std::string &what, bool failIfMainEnds) {
+template <typename Done>
+void WaitUntil(Done done, const std::string &what, bool failIfMainEnds) {
   DWORD start = GetTickCount();
   for (;;) {
     Poll();
@@ -679,9 +678,12 @@ bool Matches(const Window &w, const std::vector<std::pair<std::wstring, std::wst
   }
   for (auto &[key, value] : match) {
     bool ok = false;
-    if (key == L"class") ok = cls == value;
-    else if (key == L"caption") ok = caption == value;
-    else if (key == L"caption~") ok = caption.find(value) != std::wstring::npos;
+    if (key == L"class")
+      ok = cls == value;
+    else if (key == L"caption")
+      ok = caption == value;
+    else if (key == L"caption~")
+      ok = caption.find(value) != std::wstring::npos;
     else if (key == L"text" || key == L"text~") {
       for (auto &t : texts)
         if (key == L"text" ? t == value : t.find(value) != std::wstring::npos) ok = true;
@@ -692,7 +694,8 @@ bool Matches(const Window &w, const std::vector<std::pair<std::wstring, std::wst
 }
 
 HWND Current(const Step &step) {
-  if (g_current < 0) Fail("line " + std::to_string(step.line) + ": " + step.verb + " without a waited window");
+  if (g_current < 0)
+    Fail("line " + std::to_string(step.line) + ": " + step.verb + " without a waited window");
   Window &w = g_windows[g_current];
   if (w.gone || !IsWindow(w.hwnd)) Fail("line " + std::to_string(step.line) + ": the current window is gone");
   return w.hwnd;
@@ -700,7 +703,8 @@ HWND Current(const Step &step) {
 
 HWND Control(const Step &step, size_t arg) {
   HWND window = Current(step);
-  if (step.args.size() <= arg) Fail("line " + std::to_string(step.line) + ": " + step.verb + " needs a control id");
+  if (step.args.size() <= arg)
+    Fail("line " + std::to_string(step.line) + ": " + step.verb + " needs a control id");
   int id = (int)wcstol(step.args[arg].c_str(), nullptr, 0);
   HWND control = FindControl(window, id);
   if (!control) Fail("line " + std::to_string(step.line) + ": no control " + std::to_string(id));
@@ -892,13 +896,20 @@ int main() {
       if (i + 1 >= argc) Usage("an option lacks its value");
       return argv[++i];
     };
-    if (a == L"--out") outPath = value();
-    else if (a == L"--timeout") g_timeout = _wtof(value().c_str());
-    else if (a == L"--total") g_totalLimit = _wtof(value().c_str());
-    else if (a == L"-e") inlineSteps.push_back(Utf8(value()));
-    else if (a.size() > 1 && a[0] == L'-') Usage("unknown option");
-    else if (scriptPath.empty()) scriptPath = a;
-    else Usage("more than one script");
+    if (a == L"--out")
+      outPath = value();
+    else if (a == L"--timeout")
+      g_timeout = _wtof(value().c_str());
+    else if (a == L"--total")
+      g_totalLimit = _wtof(value().c_str());
+    else if (a == L"-e")
+      inlineSteps.push_back(Utf8(value()));
+    else if (a.size() > 1 && a[0] == L'-')
+      Usage("unknown option");
+    else if (scriptPath.empty())
+      scriptPath = a;
+    else
+      Usage("more than one script");
   }
   if (!outPath.empty()) {
     g_outFile = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
@@ -934,7 +945,8 @@ int main() {
   std::wstring cwd;
   bool exited = false;
   for (auto &step : steps) {
-    if (exited && step.verb != "timeout") Fail("line " + std::to_string(step.line) + ": a step after wait-exit");
+    if (exited && step.verb != "timeout")
+      Fail("line " + std::to_string(step.line) + ": a step after wait-exit");
     Execute(step, cwd, exited);
   }
   if (g_processes.empty()) Usage("the script runs no program");

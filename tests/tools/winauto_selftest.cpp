@@ -52,9 +52,7 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     Print(L"closed");
     DestroyWindow(hwnd);
     return 0;
-  case WM_DESTROY:
-    PostQuitMessage(0);
-    return 0;
+  case WM_DESTROY: PostQuitMessage(0); return 0;
   }
   return DefWindowProcW(hwnd, message, wParam, lParam);
 }
@@ -80,8 +78,8 @@ void Form() {
                                   (HMENU)103, instance, nullptr);
   SendMessageW(progress, PBM_SETRANGE32, 0, 50);
   SendMessageW(progress, PBM_SETPOS, 17, 0);
-  HWND disabled = CreateWindowExW(0, L"Button", L"Never", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 10, 100, 90, 26,
-                                  form, (HMENU)104, instance, nullptr);
+  HWND disabled = CreateWindowExW(0, L"Button", L"Never", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 10, 100, 90,
+                                  26, form, (HMENU)104, instance, nullptr);
   EnableWindow(disabled, FALSE);
   CreateWindowExW(0, L"Button", L"OK", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 110, 100, 90, 26, form,
                   (HMENU)IDOK, instance, nullptr);
@@ -93,7 +91,9 @@ void Form() {
   }
 }
 
-DWORD Number(const wchar_t *text) { return (DWORD)wcstoul(text, nullptr, 0); }
+DWORD Number(const wchar_t *text) {
+  return (DWORD)wcstoul(text, nullptr, 0);
+}
 
 }  // namespace
 
@@ -116,15 +116,19 @@ int main() {
       result = (DWORD)MessageBoxW(nullptr, text.c_str(), caption, style);
     } else if (a == L"errortext" && i + 1 < argc) {
       wchar_t *system = nullptr;
-      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                     nullptr, Number(argv[++i]), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPWSTR)&system, 0,
-                     nullptr);
+      FormatMessageW(
+          FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+          nullptr, Number(argv[++i]), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPWSTR)&system, 0, nullptr);
       std::wstring text = L"\"";
       for (const wchar_t *c = system ? system : L""; *c; c++) {
-        if (*c == L'\r') text += L"\\r";
-        else if (*c == L'\n') text += L"\\n";
-        else if (*c == L'\\' || *c == L'"') text += std::wstring(L"\\") + *c;
-        else text += *c;
+        if (*c == L'\r')
+          text += L"\\r";
+        else if (*c == L'\n')
+          text += L"\\n";
+        else if (*c == L'\\' || *c == L'"')
+          text += std::wstring(L"\\") + *c;
+        else
+          text += *c;
       }
       if (system) LocalFree(system);
       Print(text + L"\"");
@@ -144,7 +148,8 @@ int main() {
       STARTUPINFOW si = {};
       si.cb = sizeof si;
       PROCESS_INFORMATION pi = {};
-      if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return 3;
+      if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+        return 3;
       WaitForSingleObject(pi.hProcess, INFINITE);
       GetExitCodeProcess(pi.hProcess, &result);
       CloseHandle(pi.hThread);
