@@ -21,3 +21,9 @@ FILE *OpenStream(const WCHAR *path, const WCHAR *mode);
 int ShowLastError(HWND owner, UINT style);
 WCHAR *ToWide(const char *bytes);
 char *ToNarrow(const WCHAR *text);
+
+// ---- the progress dialog (main thread) ----
+extern HWND g_progressBar;
+extern HWND g_animationWindow;
+// Creates, shows and paints the progress dialog; sets g_progressWindow.
+void CreateProgressDialog(DWORD centralDirOffset);

@@ -78,6 +78,17 @@ int Wow64Request(int request);
 
 // ---- the driver ----
 int RunExtraction(WCHAR *archivePath);
+// One destination pass: 1 when the destination is accepted (resolved in place), 0 when it is rejected
+// (it then holds the archive's folder).
+int ResolveDestination(WCHAR *destination, const WCHAR *archiveFolder);
+// Shows the progress dialog, runs the worker thread and the message loop until the dialog is gone, and
+// returns the worker's exit code.
+DWORD RunWorkerBehindProgress(WCHAR *archivePath, DWORD centralDirOffset);
+// The checks and actions around the extraction.
+int CheckArchiveCrc(HWND owner, HINSTANCE instance, DWORD expectedCrc);
+int RunDestinationDialog(const WCHAR *archiveBaseName);
+void RunSetupCommand(const WCHAR *command, const WCHAR *destination, DWORD wait);
+void DeleteExtractedFiles(int temporaryDestination);
 
 // ---- destination keywords and path routines ----
 int ExpandDestinationKeyword(WCHAR *output, const SettingsBlock *block, const WCHAR *ownPath);

@@ -193,3 +193,16 @@ BOOL MessageBeep(UINT type) {
   DesktopRecord(call, &result);
   return TRUE;
 }
+
+HINSTANCE ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR, INT show) {
+  DesktopCall call;
+  call.kind = DesktopKind::Dialog;
+  call.window = owner;
+  call.caption = L"ShellExecuteW";
+  call.text = std::wstring(verb ? verb : L"") + L" " + (file ? file : L"") + L" " + (parameters ? parameters : L"");
+  call.wParam = (WPARAM)show;
+  LRESULT result = 0;
+  DesktopRecord(call, &result);
+  // The platform reports success with a value above 32.
+  return reinterpret_cast<HINSTANCE>((intptr_t)42);
+}

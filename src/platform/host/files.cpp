@@ -151,6 +151,7 @@ BOOL CloseHandle(HANDLE handle) {
     break;
   case HostHandleKind::Thread:
     // The thread record stays while its thread may still run.
+    HostReleaseThread(h);
     break;
   default:
     break;

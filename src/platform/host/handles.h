@@ -22,3 +22,5 @@ HostHandle *HostNewHandle(HostHandleKind kind);
 HostHandle *HostHandleOf(HANDLE handle, HostHandleKind kind);
 // Sets the last error from errno (the platform's code for the reason).
 void HostSetLastErrorFromErrno(int error, const std::string &linuxPath = std::string());
+// Frees a thread handle's record once its thread has been joined (a running thread keeps it).
+void HostReleaseThread(HostHandle *handle);

@@ -525,3 +525,17 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
   *exitCode = t->exitCode;
   return TRUE;
 }
+
+void HostReleaseThread(HostHandle *handle) {
+  HostThread *t = static_cast<HostThread *>(handle->extra);
+  bool joined;
+  {
+    std::lock_guard<std::mutex> lock(t->mutex);
+    joined = t->joined;
+  }
+  if (joined) {
+    delete t;
+  } else {
+    pthread_detach(t->thread);
+  }
+}

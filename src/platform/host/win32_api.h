@@ -355,3 +355,10 @@ struct IMalloc {
 HRESULT SHGetSpecialFolderLocation(HWND owner, int csidl, LPITEMIDLIST *list);
 BOOL SHGetPathFromIDListW(LPCITEMIDLIST list, LPWSTR path);
 HRESULT SHGetMalloc(IMalloc **allocator);
+
+// ---- shell: opening a folder (recorded by the scripted desktop as a Dialog call "ShellExecuteW") ----
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOW 5
+#define SW_SHOWDEFAULT 10
+HINSTANCE ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory, INT show);
