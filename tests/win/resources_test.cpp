@@ -727,8 +727,8 @@ TEST_F(Resources, AnimationControlOpensAndPlaysTheClip) {
   HWND animation = CreateWindowExW(0, ANIMATE_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 10, 10, 0, 0, host,
                                    reinterpret_cast<HMENU>(1), Stub(), nullptr);
   ASSERT_NE(animation, nullptr);
-  ASSERT_TRUE(SendMessageW(animation, ACM_OPENW, reinterpret_cast<WPARAM>(Stub()),
-                           reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(IDR_PAPER_FLIGHT))));
+  // As the progress dialog opens it: no instance in wParam, so the control looks in its own module.
+  ASSERT_TRUE(SendMessageW(animation, ACM_OPENW, 0, reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(IDR_PAPER_FLIGHT))));
   // Without ACS_CENTER the control takes the clip's own size.
   RECT r;
   GetClientRect(animation, &r);
