@@ -8,7 +8,7 @@
 
 BYTE *g_inflateWindow;
 DWORD g_windowPos;
-DWORD g_inflateBitBuffer;
+BitWord g_inflateBitBuffer;
 DWORD g_inflateBitCount;
 DWORD g_inflatePadBytes;
 DWORD g_inflateWindowFilled;
@@ -92,7 +92,7 @@ int InflateStream(int deflate64) {
 }
 
 int InflateBlock(int *final) {
-  DWORD b = g_inflateBitBuffer;
+  BitWord b = g_inflateBitBuffer;
   DWORD k = g_inflateBitCount;
   if (!NeedBits(3, &b, &k)) {
     return InflateInputResult();
@@ -115,7 +115,7 @@ int InflateBlock(int *final) {
 }
 
 int InflateStored(void) {
-  DWORD b = g_inflateBitBuffer;
+  BitWord b = g_inflateBitBuffer;
   DWORD k = g_inflateBitCount;
   DumpBits(k & 7, &b, &k);
   if (!NeedBits(16, &b, &k)) {
@@ -201,7 +201,7 @@ int InflateFixed(void) {
 
 // Reads the code lengths of a dynamic block and decodes the block with the codes they describe.
 int InflateDynamic(void) {
-  DWORD b = g_inflateBitBuffer;
+  BitWord b = g_inflateBitBuffer;
   DWORD k = g_inflateBitCount;
   BYTE lengths[320];
 

@@ -62,9 +62,15 @@ extern const BYTE DISTANCE_EXTRA[32];
 extern const BYTE DISTANCE_EXTRA64[32];
 extern const DWORD BIT_MASK[17];
 
+// The bit buffer is as wide as a pointer: 32 bits in the stub, 64 on 64-bit hosts.
+typedef ULONG_PTR BitWord;
+enum {
+  BIT_WORD_BITS = sizeof(BitWord) * 8,
+};
+
 extern BYTE *g_inflateWindow;
 extern DWORD g_windowPos;
-extern DWORD g_inflateBitBuffer;
+extern BitWord g_inflateBitBuffer;
 extern DWORD g_inflateBitCount;
 // Zero bytes taken from past the end of the file for the running stream, and whether the window has
 // been filled once (before that, a distance may not reach behind its first byte).
@@ -103,15 +109,20 @@ int InflateInputResult(void);
 #define INFLATE_UNLIKELY(x) (x)
 #endif
 
-// Appends input bytes until the count is at least n (n <= 16, so the buffer holds at most 23 bits).
-// Returns 0 when decoding must end: the window supplied no byte, or the stream needs bits beyond the
-// end of the file after the zero bytes given in their place have been consumed.
-static INFLATE_INLINE int NeedBits(DWORD n, DWORD *buffer, DWORD *count) {
-  while (*count < n) {
+// Appends half a bit buffer of input bytes (four on 64-bit hosts, two in the stub) to a buffer that holds
+// at most half its width, so that one refill serves several codes; a fixed count keeps the refill free
+// of a loop. The window hands the bytes out one per call. A byte read ahead of the stream's end is never
+// used (nor authenticated: the AES layer passes bytes behind the encrypted data unchanged). Returns 0
+// when decoding must end: the window supplied no byte, or the stream needs bits beyond the end of the
+// file after the zero bytes given in their place have been consumed.
+static INFLATE_INLINE int FillBits(BitWord *buffer, DWORD *count) {
+  DWORD k = *count;
+  BitWord b = *buffer;
+  for (DWORD i = 0; i < BIT_WORD_BITS / 16; i++) {
     const BYTE *p = ReadArchiveWindow(1, 0);
     BYTE byte;
     if (INFLATE_UNLIKELY(p == &g_windowFallbackByte || !p)) {
-      if (!InflateInputEnd(p, *count)) {
+      if (!InflateInputEnd(p, k)) {
         return 0;
       }
       byte = 0;
@@ -121,13 +132,20 @@ static INFLATE_INLINE int NeedBits(DWORD n, DWORD *buffer, DWORD *count) {
         byte = DecryptInputByte(byte);
       }
     }
-    *buffer |= (DWORD)byte << *count;
-    *count += 8;
+    b |= (BitWord)byte << k;
+    k += 8;
   }
+  *buffer = b;
+  *count = k;
   return 1;
 }
 
-static INFLATE_INLINE void DumpBits(DWORD n, DWORD *buffer, DWORD *count) {
+// Makes at least n bits (n <= 16) available.
+static INFLATE_INLINE int NeedBits(DWORD n, BitWord *buffer, DWORD *count) {
+  return *count >= n || FillBits(buffer, count);
+}
+
+static INFLATE_INLINE void DumpBits(DWORD n, BitWord *buffer, DWORD *count) {
   *buffer >>= n;
   *count -= n;
 }

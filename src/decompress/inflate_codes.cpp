@@ -42,18 +42,22 @@ static INFLATE_INLINE void CopyPattern(BYTE *out, const BYTE *in, DWORD n, DWORD
   } while (0)
 
 int InflateCodes(const CodeEntry *tl, const CodeEntry *td, DWORD bl, DWORD bd) {
-  DWORD b = g_inflateBitBuffer;
+  BitWord b = g_inflateBitBuffer;
   DWORD k = g_inflateBitCount;
   DWORD pos = g_windowPos;
   BYTE *const window = g_inflateWindow;
   const DWORD ml = BIT_MASK[bl];
   const DWORD md = BIT_MASK[bd];
+  const int spare = g_lengthBase == LENGTH_BASE;
 
   for (;;) {
     if (g_cancelState) {
       return INFLATE_STOPPED;
     }
-    NEED(bl);
+    // Topped up here for a whole literal or most of a match, so that the checks below rarely refill.
+    if (k <= BIT_WORD_BITS / 2 && !FillBits(&b, &k)) {
+      return InflateInputResult();
+    }
     const CodeEntry *t = tl + (b & ml);
     DWORD op;
     for (;;) {
@@ -146,6 +150,26 @@ int InflateCodes(const CodeEntry *tl, const CodeEntry *td, DWORD bl, DWORD bd) {
         }
         from &= INFLATE_WINDOW_SIZE - 1;
       } while (length);
+    } else if (spare && pos + length + 8 <= INFLATE_WINDOW_SIZE && from + length + 8 <= INFLATE_WINDOW_SIZE) {
+      // Deflate reaches at most 32768 bytes back, so the up to seven bytes written behind the match are
+      // never read before the output overwrites them: copy in blocks of eight.
+      BYTE *out = window + pos;
+      const BYTE *in = window + from;
+      BYTE *end = out + length;
+      if (distance >= 8) {
+        do {
+          memcpy(out, in, 8);
+          out += 8;
+          in += 8;
+        } while (out < end);
+      } else if (distance == 1) {
+        memset(out, *in, length);
+      } else {
+        do {
+          *out++ = *in++;
+        } while (out < end);
+      }
+      pos += length;
     } else {
       if (from >= pos || pos - from >= length) {
         CopyForward(window + pos, window + from, length);
