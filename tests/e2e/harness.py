@@ -229,6 +229,9 @@ class Transcript:
         self.output = []  # lines the program wrote
         self.processes = {}  # number -> name of the processes the program started
         self.ended = {}  # process number -> exit code
+        self.left = []  # numbers of started processes still running at the end (winauto ended them)
+        self.watches = []  # (window number, Control) for every recorded state of a watched control
+        self.ruled = []  # numbers of the windows that an `on` rule answered
         self.failure = None
         self.exit_code = None  # unsigned 32-bit, or None when there is none
         self.killed = False
@@ -260,6 +263,12 @@ class Transcript:
                     self.reads.append(w)
             elif verb == "read":
                 self.reads.append(_control(positional, named))
+            elif verb == "watch":
+                self.watches.append((int(positional[0][1:]), _control(positional[1:], named)))
+            elif verb == "on" and positional and positional[0].startswith("#"):
+                self.ruled.append(int(positional[0][1:]))
+            elif verb == "left":
+                self.left.append(int(named["process"]))
             elif verb == "output":
                 self.output.append(positional[0] if positional else "")
             elif verb == "process":
@@ -283,6 +292,10 @@ class Transcript:
 
     def message_boxes(self):
         return [w for w in self.windows if w.msgbox is not None]
+
+    def watched(self, id):
+        """The recorded states of a watched control, in order."""
+        return [c for _, c in self.watches if c.id == id]
 
     def __str__(self):
         return self.raw

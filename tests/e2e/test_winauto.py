@@ -108,6 +108,43 @@ class Controls(harness.Case):
                 self.assertLess(time.time() - started, 30)
 
 
+class RulesAndWatches(harness.Case):
+    def test_rule_answers_every_matching_window(self):
+        boxes = []
+        for i in range(3):
+            boxes += ["box", "Rule", f"r{i}", hex(MB_YESNO)]
+        t = harness.winauto([
+            "run " + selftest(*boxes, "box", "Last", "l", hex(MB_OKCANCEL)),
+            "on caption=Rule => click 7",
+            "wait caption=Last",
+            "click 2",
+            "wait-exit",
+        ])
+        harness.Case.assertExit(self, t, 2)
+        self.assertEqual([w.text for w in t.message_boxes()], ["r0", "r1", "r2", "l"])
+        self.assertEqual(t.ruled, [1, 2, 3])
+        self.assertEqual(t.lines.count("click 7"), 3)
+
+    def test_watch_follows_a_control_until_its_window_closes_itself(self):
+        t = harness.winauto([
+            "run " + selftest("count", "12"),
+            "wait caption=" + quote("winauto count"),
+            "watch 103",
+            "watch 105",
+            "wait-gone",
+            "wait-exit",
+        ])
+        harness.Case.assertExit(self, t, 0)
+        positions = [int(c.values["pos"]) for c in t.watched(103)]
+        texts = [c.text for c in t.watched(105)]
+        self.assertGreater(len(positions), 2, str(t))
+        self.assertEqual(positions, sorted(set(positions)), str(t))
+        self.assertEqual(positions[-1], 12)
+        self.assertEqual({c.values["range"] for c in t.watched(103)}, {"0..12"})
+        self.assertEqual(texts[-1], "step 12")
+        self.assertEqual(texts, [f"step {n}" for n in sorted({int(x.split()[1]) for x in texts})])
+
+
 class Limits(harness.Case):
     def test_unanswered_window_fails_and_ends_the_program(self):
         # The box waits for an answer that never comes: the run fails after the step's limit with the
@@ -148,6 +185,17 @@ class Processes(harness.Case):
         self.assertEqual(t.windows[0].process, 1)
         self.assertEqual(t.windows[0].text, "from-the-child")
         self.assertEqual(t.ended, {1: 2})
+
+    def test_processes_left_running_are_ended(self):
+        t = harness.winauto([
+            "run " + selftest("start", "box", "Left", "behind", "0"),
+            "sleep 1500",
+            "wait caption=Left",
+            "wait-exit",
+        ])
+        harness.Case.assertExit(self, t, 0)
+        self.assertEqual([(w.caption, w.process) for w in t.windows], [("Left", 1)])
+        self.assertEqual(t.left, [1])
 
     def test_files_as_signals(self):
         signal = self.tmp.file("signal")

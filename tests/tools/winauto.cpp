@@ -32,23 +32,37 @@
 //   close                    posts WM_SYSCOMMAND SC_CLOSE to the current window (the close button).
 //   wmclose                  posts WM_CLOSE to the current window.
 //   read [ID]                records a control's state now (text, enabled, check state, progress bar
-//                            position and range); without ID records the whole current window again.
+//                            position and range, animation playing or stopped); without ID records the
+//                            whole current window again.
+//   watch ID                 records the control's state now and again at every poll where it changed
+//                            (a progress bar's position, an entry name), until its window goes.
+//   on [MATCH]... => STEP    a rule: every later window that matches and that no wait has taken is
+//                            answered with STEP (click, press, type, check, uncheck, close, wmclose,
+//                            read, watch) as soon as it is seen. Rules are tried in their order.
 //   wait-gone                waits until the current window is destroyed or hidden.
 //   touch PATH               creates (or truncates) a file: a signal to a helper process.
 //   wait-file PATH           waits until a file exists.
 //   wait-nofile PATH         waits until a file does not exist.
 //   sleep MILLISECONDS       pauses (still recording windows that come and go).
 //   wait-exit | exitcode     waits for the program to end and records its exit code. A script without
-//                            it ends with one.
+//                            it ends with one. Processes the program started and left running are then
+//                            ended (recorded as "left").
+//
+// Windows are polled every 20 ms: a window shown for less than that may pass unseen, and a window that
+// is hidden and shown again counts as a new one. Message box icons are told from the screen.
 //
 // Transcript (UTF-8, one record a line, strings quoted as above):
 //   run "COMMAND LINE"
 //   process N name="x.exe"                 a process the program started (the program itself is 0)
 //   window #N class="C" caption="T" [process=N] [owner=#M]
 //     child id=I class="C" text="T" [disabled] [hidden] [checked] [pos=P range=L..H] [icon]
+//           [playing|stopped]
 //     msgbox icon=error|warning|question|information|none|present buttons=1,2 text="T"
 //   gone #N
-//   wait ... -> #N   click I   type I "T"   check I   close   read id=I ...   touch "P" ...
+//   wait ... -> #N   click I   type I "T"   check I   close #N   read id=I ...   touch "P" ...
+//   watch #N id=I ...                      a watched control's state (first and on every change)
+//   on ... => STEP   then   on #N          a rule, and the window it answered (the step's record follows)
+//   left process=N                         a started process still running at the end, ended
 //   output "LINE"                          a line the program wrote to stdout or stderr
 //   ended process=N exit 0xXXXXXXXX        a started process ended
 //   fail "REASON"
@@ -223,7 +237,24 @@ struct Window {
   bool taken;
 };
 
+using Match = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// An `on` rule: answers every window that matches, whenever it comes, unless a wait took it first.
+struct Rule {
+  Match match;
+  Step action;
+};
+
+// A `watch`: a control whose state is recorded whenever it changes.
+struct Watch {
+  int window;
+  int id;
+  std::string last;
+};
+
 std::vector<Process> g_processes;  // [0] is the program itself
+std::vector<Rule> g_rules;
+std::vector<Watch> g_watches;
 std::vector<Window> g_windows;
 int g_current = -1;  // index into g_windows of the current window
 double g_timeout = 10.0;
@@ -445,6 +476,8 @@ std::string ControlState(HWND child, bool withText) {
     if (check == BST_CHECKED) line += " checked";
     if (check == BST_INDETERMINATE) line += " indeterminate";
   }
+  if (_wcsicmp(cls.c_str(), ANIMATE_CLASSW) == 0)
+    line += SendQuick(child, ACM_ISPLAYING, 0, 0) ? " playing" : " stopped";
   if (_wcsicmp(cls.c_str(), PROGRESS_CLASSW) == 0) {
     LRESULT pos = SendQuick(child, PBM_GETPOS, 0, 0);
     LRESULT low = SendQuick(child, PBM_GETRANGE, TRUE, 0), high = SendQuick(child, PBM_GETRANGE, FALSE, 0);
@@ -513,6 +546,8 @@ void RecordWindow(const Window &w, const char *verb) {
 // ---- polling ----
 
 void Fail(const std::string &reason);
+bool ActOn(const Step &step, int index);
+bool Matches(const Window &w, const Match &match);
 
 // The file name of a process: from the process list, else from the process itself. A process caught
 // while it starts may have neither yet; it is asked again at the next poll.
@@ -599,6 +634,28 @@ void Poll() {
     g_windows.push_back(w);
     RecordWindow(w, "window");
   }
+  // windows that a rule answers
+  for (size_t i = 0; i < g_windows.size(); i++) {
+    if (g_windows[i].gone || g_windows[i].taken) continue;
+    for (auto &rule : g_rules) {
+      if (!Matches(g_windows[i], rule.match)) continue;
+      g_windows[i].taken = true;
+      Emit("on #" + std::to_string(g_windows[i].number));
+      ActOn(rule.action, (int)i);
+      break;
+    }
+  }
+  // watched controls that changed
+  for (auto &watch : g_watches) {
+    Window &w = g_windows[watch.window];
+    if (w.gone || !IsWindow(w.hwnd)) continue;
+    HWND control = FindControl(w.hwnd, watch.id);
+    if (!control) continue;
+    std::string state = ControlState(control, true);
+    if (state == watch.last) continue;
+    watch.last = state;
+    Emit("watch #" + std::to_string(w.number) + " " + state);
+  }
   // processes that ended (the program itself is reported by wait-exit)
   for (size_t i = 1; i < g_processes.size(); i++) {
     Process &p = g_processes[i];
@@ -615,6 +672,13 @@ void Poll() {
 
 bool MainEnded() {
   return g_processes.empty() || WaitForSingleObject(g_processes[0].handle, 0) == WAIT_OBJECT_0;
+}
+
+// True when the program and everything it started have ended: nothing is left that could show a window.
+bool AllEnded() {
+  for (auto &p : g_processes)
+    if (WaitForSingleObject(p.handle, 0) != WAIT_OBJECT_0) return false;
+  return true;
 }
 
 void EndEverything() {
@@ -650,12 +714,12 @@ void Fail(const std::string &reason) {
 
 // Waits, polling the windows, until `done` holds or the step's time limit passes.
 template <typename Done>
-void WaitUntil(Done done, const std::string &what, bool failIfMainEnds) {
+void WaitUntil(Done done, const std::string &what, bool failIfAllEnded) {
   DWORD start = GetTickCount();
   for (;;) {
     Poll();
     if (done()) return;
-    if (failIfMainEnds && MainEnded()) {
+    if (failIfAllEnded && AllEnded()) {
       Poll();
       if (done()) return;
       Fail("the program ended while waiting for " + what);
@@ -666,7 +730,7 @@ void WaitUntil(Done done, const std::string &what, bool failIfMainEnds) {
   }
 }
 
-bool Matches(const Window &w, const std::vector<std::pair<std::wstring, std::wstring>> &match) {
+bool Matches(const Window &w, const Match &match) {
   std::wstring caption = TextOf(w.hwnd), cls = ClassOf(w.hwnd);
   std::vector<std::wstring> texts;
   std::string summary;
@@ -693,16 +757,15 @@ bool Matches(const Window &w, const std::vector<std::pair<std::wstring, std::wst
   return true;
 }
 
-HWND Current(const Step &step) {
-  if (g_current < 0)
-    Fail("line " + std::to_string(step.line) + ": " + step.verb + " without a waited window");
-  Window &w = g_windows[g_current];
-  if (w.gone || !IsWindow(w.hwnd)) Fail("line " + std::to_string(step.line) + ": the current window is gone");
+HWND WindowAt(const Step &step, int index) {
+  if (index < 0) Fail("line " + std::to_string(step.line) + ": " + step.verb + " without a waited window");
+  Window &w = g_windows[index];
+  if (w.gone || !IsWindow(w.hwnd)) Fail("line " + std::to_string(step.line) + ": the window is gone");
   return w.hwnd;
 }
 
-HWND Control(const Step &step, size_t arg) {
-  HWND window = Current(step);
+HWND Control(const Step &step, int index, size_t arg) {
+  HWND window = WindowAt(step, index);
   if (step.args.size() <= arg)
     Fail("line " + std::to_string(step.line) + ": " + step.verb + " needs a control id");
   int id = (int)wcstol(step.args[arg].c_str(), nullptr, 0);
@@ -756,6 +819,83 @@ void WaitExit() {
   Emit("exit " + Hex32(code));
 }
 
+// Parses key=value window matches (or "any"); fails the run on an unknown key.
+Match ParseMatch(const Step &step, size_t from, size_t to) {
+  Match match;
+  for (size_t i = from; i < to; i++) {
+    const std::wstring &arg = step.args[i];
+    if (arg == L"any") continue;
+    size_t eq = arg.find(L'=');
+    std::string where = "line " + std::to_string(step.line) + ": ";
+    if (eq == std::wstring::npos) Fail(where + step.verb + " takes key=value matches");
+    std::wstring key = arg.substr(0, eq);
+    if (key != L"class" && key != L"caption" && key != L"caption~" && key != L"text" && key != L"text~")
+      Fail(where + "unknown match " + Utf8(key));
+    match.push_back({key, arg.substr(eq + 1)});
+  }
+  return match;
+}
+
+std::string Describe(const Match &match) {
+  std::string what;
+  for (auto &[k, v] : match) what += " " + Utf8(k) + "=" + Quote(v);
+  return what;
+}
+
+// The steps that act on one window (the current one, or the one an `on` rule took). Returns false for
+// any other step.
+bool ActOn(const Step &step, int index) {
+  const std::string where = "line " + std::to_string(step.line) + ": ";
+  if (step.verb == "click" || step.verb == "press") {
+    HWND control = Control(step, index, 0);
+    int id = GetDlgCtrlID(control);
+    if (!IsWindowEnabled(control)) Fail(where + "control " + std::to_string(id) + " is disabled");
+    Emit(step.verb + " " + std::to_string(id));
+    if (step.verb == "click")
+      PostMessageW(GetParent(control), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control);
+    else
+      PostMessageW(control, BM_CLICK, 0, 0);
+  } else if (step.verb == "type") {
+    HWND control = Control(step, index, 0);
+    std::wstring text = step.args.size() > 1 ? step.args[1] : L"";
+    Emit("type " + std::to_string(GetDlgCtrlID(control)) + " " + Quote(text));
+    DWORD_PTR result;
+    if (!SendMessageTimeoutW(control, WM_SETTEXT, 0, (LPARAM)text.c_str(), SMTO_ABORTIFHUNG,
+                             (UINT)(g_timeout * 1000), &result))
+      Fail(where + "the control did not take the text");
+  } else if (step.verb == "check" || step.verb == "uncheck") {
+    HWND control = Control(step, index, 0);
+    int id = GetDlgCtrlID(control);
+    if (!IsWindowEnabled(control)) Fail(where + "control " + std::to_string(id) + " is disabled");
+    Emit(step.verb + " " + std::to_string(id));
+    SendQuick(control, BM_SETCHECK, step.verb == "check" ? BST_CHECKED : BST_UNCHECKED, 0);
+    PostMessageW(GetParent(control), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control);
+  } else if (step.verb == "close") {
+    HWND window = WindowAt(step, index);
+    Emit("close #" + std::to_string(g_windows[index].number));
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  } else if (step.verb == "wmclose") {
+    HWND window = WindowAt(step, index);
+    Emit("wmclose #" + std::to_string(g_windows[index].number));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  } else if (step.verb == "read") {
+    if (step.args.empty()) {
+      WindowAt(step, index);
+      RecordWindow(g_windows[index], "read");
+    } else {
+      Emit("read " + ControlState(Control(step, index, 0), true));
+    }
+  } else if (step.verb == "watch") {
+    HWND control = Control(step, index, 0);
+    Watch watch = {index, GetDlgCtrlID(control), ControlState(control, true)};
+    g_watches.push_back(watch);
+    Emit("watch #" + std::to_string(g_windows[index].number) + " " + watch.last);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 void Execute(const Step &step, std::wstring &cwd, bool &exited) {
   const std::string where = "line " + std::to_string(step.line) + ": ";
   auto needRun = [&] {
@@ -770,18 +910,8 @@ void Execute(const Step &step, std::wstring &cwd, bool &exited) {
     RunProgram(step, cwd);
   } else if (step.verb == "wait") {
     needRun();
-    std::vector<std::pair<std::wstring, std::wstring>> match;
-    for (auto &arg : step.args) {
-      size_t eq = arg.find(L'=');
-      if (arg == L"any") continue;
-      if (eq == std::wstring::npos) Fail(where + "wait takes key=value matches");
-      std::wstring key = arg.substr(0, eq);
-      if (key != L"class" && key != L"caption" && key != L"caption~" && key != L"text" && key != L"text~")
-        Fail(where + "unknown match " + Utf8(key));
-      match.push_back({key, arg.substr(eq + 1)});
-    }
-    std::string what = "window";
-    for (auto &[k, v] : match) what += " " + Utf8(k) + "=" + Quote(v);
+    Match match = ParseMatch(step, 0, step.args.size());
+    std::string what = "window" + Describe(match);
     int found = -1;
     WaitUntil(
         [&] {
@@ -799,47 +929,25 @@ void Execute(const Step &step, std::wstring &cwd, bool &exited) {
     g_windows[found].taken = true;
     g_current = found;
     Emit("wait" + what.substr(6) + " -> #" + std::to_string(g_windows[found].number));
-  } else if (step.verb == "click" || step.verb == "press") {
-    HWND control = Control(step, 0);
-    int id = GetDlgCtrlID(control);
-    if (!IsWindowEnabled(control)) Fail(where + "control " + std::to_string(id) + " is disabled");
-    Emit(step.verb + " " + std::to_string(id));
-    if (step.verb == "click")
-      PostMessageW(GetParent(control), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control);
-    else
-      PostMessageW(control, BM_CLICK, 0, 0);
-  } else if (step.verb == "type") {
-    HWND control = Control(step, 0);
-    std::wstring text = step.args.size() > 1 ? step.args[1] : L"";
-    Emit("type " + std::to_string(GetDlgCtrlID(control)) + " " + Quote(text));
-    DWORD_PTR result;
-    if (!SendMessageTimeoutW(control, WM_SETTEXT, 0, (LPARAM)text.c_str(), SMTO_ABORTIFHUNG,
-                             (UINT)(g_timeout * 1000), &result))
-      Fail(where + "the control did not take the text");
-  } else if (step.verb == "check" || step.verb == "uncheck") {
-    HWND control = Control(step, 0);
-    int id = GetDlgCtrlID(control);
-    if (!IsWindowEnabled(control)) Fail(where + "control " + std::to_string(id) + " is disabled");
-    Emit(step.verb + " " + std::to_string(id));
-    SendQuick(control, BM_SETCHECK, step.verb == "check" ? BST_CHECKED : BST_UNCHECKED, 0);
-    PostMessageW(GetParent(control), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control);
-  } else if (step.verb == "close") {
-    HWND window = Current(step);
-    Emit("close #" + std::to_string(g_windows[g_current].number));
-    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-  } else if (step.verb == "wmclose") {
-    HWND window = Current(step);
-    Emit("wmclose #" + std::to_string(g_windows[g_current].number));
-    PostMessageW(window, WM_CLOSE, 0, 0);
-  } else if (step.verb == "read") {
-    if (step.args.empty()) {
-      Current(step);
-      RecordWindow(g_windows[g_current], "read");
-    } else {
-      Emit("read " + ControlState(Control(step, 0), true));
-    }
+  } else if (ActOn(step, g_current)) {
+  } else if (step.verb == "on") {
+    size_t arrow = 0;
+    while (arrow < step.args.size() && step.args[arrow] != L"=>") arrow++;
+    if (arrow + 1 >= step.args.size()) Fail(where + "on needs MATCH... => STEP");
+    Rule rule;
+    rule.match = ParseMatch(step, 0, arrow);
+    rule.action.line = step.line;
+    rule.action.verb = Utf8(step.args[arrow + 1]);
+    rule.action.args.assign(step.args.begin() + arrow + 2, step.args.end());
+    const char *allowed[] = {"click", "press", "type",    "check", "uncheck",
+                             "close", "wmclose", "read", "watch"};
+    bool ok = false;
+    for (const char *verb : allowed) ok = ok || rule.action.verb == verb;
+    if (!ok) Fail(where + "on cannot " + rule.action.verb);
+    g_rules.push_back(rule);
+    Emit("on" + Describe(rule.match) + " => " + rule.action.verb);
   } else if (step.verb == "wait-gone") {
-    Current(step);
+    WindowAt(step, g_current);
     int index = g_current;
     WaitUntil([index] { return g_windows[index].gone; },
               "end of window #" + std::to_string(g_windows[index].number), false);
@@ -951,6 +1059,15 @@ int main() {
   }
   if (g_processes.empty()) Usage("the script runs no program");
   if (!exited) WaitExit();
+  // What the program started and left running is ended, so that no window outlives the run.
+  for (size_t i = 1; i < g_processes.size(); i++) {
+    Process &p = g_processes[i];
+    if (p.ended || WaitForSingleObject(p.handle, 0) == WAIT_OBJECT_0) continue;
+    Announce(i);
+    Emit("left process=" + std::to_string(i));
+    TerminateProcess(p.handle, 1);
+    WaitForSingleObject(p.handle, 5000);
+  }
   for (auto &p : g_processes) CloseHandle(p.handle);
   Finish(0);
 }

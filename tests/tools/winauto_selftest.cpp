@@ -10,8 +10,12 @@
 //                               progress bar (103, range 0..50 at 17), a disabled button (104) and OK (1);
 //                               OK prints the edit's text and the box's state; the close command prints
 //                               "closed"; either ends the form
+//   count N                     a window "winauto count" whose progress bar (103, range 0..N) and
+//                               static text (105, "step K") advance by one every 30 ms; it stays
+//                               300 ms at N and then closes itself, as a progress dialog does
 //   spawn ARGS...               starts another copy of itself with the rest of the arguments and waits
 //                               for it (its windows belong to a descendant process)
+//   start ARGS...               the same without waiting: the copy outlives this process
 //   exit CODE                   ends at once with CODE (decimal or 0x hexadecimal, full 32 bits)
 // Without exit, the process ends with the last box's result (0 when there was none).
 #include <windows.h>
@@ -95,6 +99,51 @@ DWORD Number(const wchar_t *text) {
   return (DWORD)wcstoul(text, nullptr, 0);
 }
 
+int g_countTo, g_count;
+HWND g_countBar, g_countText;
+
+LRESULT CALLBACK CountProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+  case WM_TIMER:
+    if (g_count < g_countTo) {
+      g_count++;
+      SendMessageW(g_countBar, PBM_SETPOS, g_count, 0);
+      SetWindowTextW(g_countText, (L"step " + std::to_wstring(g_count)).c_str());
+      if (g_count == g_countTo) SetTimer(hwnd, 1, 300, nullptr);
+    } else {
+      KillTimer(hwnd, 1);
+      DestroyWindow(hwnd);
+    }
+    return 0;
+  case WM_DESTROY: PostQuitMessage(0); return 0;
+  }
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void Count(int to) {
+  INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&icc);
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = CountProc;
+  wc.hInstance = instance;
+  wc.hbrBackground = (HBRUSH)(COLOR_3DFACE + 1);
+  wc.lpszClassName = L"WinautoCount";
+  RegisterClassW(&wc);
+  HWND window = CreateWindowExW(0, L"WinautoCount", L"winauto count", WS_OVERLAPPEDWINDOW, 60, 60, 300, 120,
+                                nullptr, nullptr, instance, nullptr);
+  g_countBar = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 10, 10, 200, 20, window,
+                               (HMENU)103, instance, nullptr);
+  g_countText = CreateWindowExW(0, L"Static", L"step 0", WS_CHILD | WS_VISIBLE, 10, 40, 200, 20, window,
+                                (HMENU)105, instance, nullptr);
+  g_countTo = to;
+  SendMessageW(g_countBar, PBM_SETRANGE32, 0, to);
+  ShowWindow(window, SW_SHOW);
+  SetTimer(window, 1, 30, nullptr);
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+}
+
 }  // namespace
 
 int main() {
@@ -134,7 +183,9 @@ int main() {
       Print(text + L"\"");
     } else if (a == L"form") {
       Form();
-    } else if (a == L"spawn") {
+    } else if (a == L"count" && i + 1 < argc) {
+      Count((int)Number(argv[++i]));
+    } else if (a == L"spawn" || a == L"start") {
       wchar_t self[MAX_PATH];
       GetModuleFileNameW(nullptr, self, MAX_PATH);
       std::wstring line = L"\"" + std::wstring(self) + L"\"";
@@ -150,8 +201,10 @@ int main() {
       PROCESS_INFORMATION pi = {};
       if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
         return 3;
-      WaitForSingleObject(pi.hProcess, INFINITE);
-      GetExitCodeProcess(pi.hProcess, &result);
+      if (a == L"spawn") {
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        GetExitCodeProcess(pi.hProcess, &result);
+      }
       CloseHandle(pi.hThread);
       CloseHandle(pi.hProcess);
       break;
