@@ -159,9 +159,12 @@ DWORD ReadCentralHeader(EntryHeader *entry, BYTE *headerBuffer) {
   ReplaceReservedChars(entry->name);
 
   if (!haveCentral) return 0;
-  if (!entry->crc32) entry->crc32 = g_centralHeader.crc32;
-  if (!entry->compressedSize) entry->compressedSize = g_centralHeader.compressedSize;
-  if (!entry->uncompressedSize) entry->uncompressedSize = g_centralHeader.uncompressedSize;
+  // With a data descriptor the local values are placeholders: usually 0, but a zip written to a pipe
+  // may leave the encryption check in the CRC-32 and the size without the encryption header there.
+  int described = entry->flags & 8;
+  if (described || !entry->crc32) entry->crc32 = g_centralHeader.crc32;
+  if (described || !entry->compressedSize) entry->compressedSize = g_centralHeader.compressedSize;
+  if (described || !entry->uncompressedSize) entry->uncompressedSize = g_centralHeader.uncompressedSize;
   g_centralDirOffset = nextCentral;
   return (g_centralHeader.externalAttributes & 0xFF) & 0xF7;
 }
