@@ -118,6 +118,18 @@ int InflateInputResult(void);
 static INFLATE_INLINE int FillBits(BitWord *buffer, DWORD *count) {
   DWORD k = *count;
   BitWord b = *buffer;
+  // Commonly all the bytes lie in the current view and need no decryption: then every call takes the
+  // window's inline path, and the compiler folds its bounds tests into this one.
+  if (g_windowViewLimit - g_windowViewOffset >= BIT_WORD_BITS / 16 && g_windowViewOffset <= g_windowViewLimit &&
+      !g_decrypting) {
+    for (DWORD i = 0; i < BIT_WORD_BITS / 16; i++) {
+      b |= (BitWord)*ReadArchiveWindow(1, 0) << k;
+      k += 8;
+    }
+    *buffer = b;
+    *count = k;
+    return 1;
+  }
   for (DWORD i = 0; i < BIT_WORD_BITS / 16; i++) {
     const BYTE *p = ReadArchiveWindow(1, 0);
     BYTE byte;

@@ -34,6 +34,39 @@ static INFLATE_INLINE void CopyPattern(BYTE *out, const BYTE *in, DWORD n, DWORD
   }
 }
 
+// Copies a match that wraps the window or reaches its end, in chunks that do neither, flushing the full
+// window on the way. Returns 0 when the sink failed.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+static int CopyMatchAcrossTheEnd(BYTE *window, DWORD *position, DWORD from, DWORD length) {
+  DWORD pos = *position;
+  do {
+    DWORD chunk = INFLATE_WINDOW_SIZE - (from > pos ? from : pos);
+    if (chunk > length) {
+      chunk = length;
+    }
+    if (from >= pos || pos - from >= chunk) {
+      CopyForward(window + pos, window + from, chunk);
+    } else {
+      CopyPattern(window + pos, window + from, chunk, pos - from);
+    }
+    pos += chunk;
+    from += chunk;
+    length -= chunk;
+    if (pos == INFLATE_WINDOW_SIZE) {
+      if (WriteOutput(window, INFLATE_WINDOW_SIZE) == -1) {
+        return 0;
+      }
+      pos = 0;
+      g_inflateWindowFilled = 1;
+    }
+    from &= INFLATE_WINDOW_SIZE - 1;
+  } while (length);
+  *position = pos;
+  return 1;
+}
+
 #define NEED(n)                                                                                           \
   do {                                                                                                    \
     if (!NeedBits((n), &b, &k)) {                                                                         \
@@ -59,30 +92,21 @@ int InflateCodes(const CodeEntry *tl, const CodeEntry *td, DWORD bl, DWORD bd) {
       return InflateInputResult();
     }
     const CodeEntry *t = tl + (b & ml);
-    DWORD op;
-    for (;;) {
-      op = t->op;
-      DumpBits(t->bits, &b, &k);
-      if (op == OP_LITERAL) {
-        break;
-      }
-      if (op < OP_END_OF_BLOCK) {
-        break;
-      }
-      if (op == OP_END_OF_BLOCK) {
-        g_inflateBitBuffer = b;
-        g_inflateBitCount = k;
-        g_windowPos = pos;
-        return INFLATE_OK;
-      }
-      if (op == OP_INVALID || op > OP_LAST_LINK) {
-        return INFLATE_BAD_DATA;
-      }
-      op -= OP_LINK;
-      NEED(op);
-      t = t->next + (b & BIT_MASK[op]);
+    DWORD op = t->op;
+    DumpBits(t->bits, &b, &k);
+    if (INFLATE_UNLIKELY(op > OP_LITERAL)) {
+      // A longer code continues in a sub-table.
+      do {
+        if (op > OP_LAST_LINK) {
+          return INFLATE_BAD_DATA;
+        }
+        op -= OP_LINK;
+        NEED(op);
+        t = t->next + (b & BIT_MASK[op]);
+        op = t->op;
+        DumpBits(t->bits, &b, &k);
+      } while (op > OP_LITERAL);
     }
-
     if (op == OP_LITERAL) {
       window[pos++] = (BYTE)t->value;
       if (INFLATE_UNLIKELY(pos == INFLATE_WINDOW_SIZE)) {
@@ -93,6 +117,12 @@ int InflateCodes(const CodeEntry *tl, const CodeEntry *td, DWORD bl, DWORD bd) {
         g_inflateWindowFilled = 1;
       }
       continue;
+    }
+    if (INFLATE_UNLIKELY(op == OP_END_OF_BLOCK)) {
+      g_inflateBitBuffer = b;
+      g_inflateBitCount = k;
+      g_windowPos = pos;
+      return INFLATE_OK;
     }
 
     // A match: the length's extra bits, then the distance code and its extra bits.
@@ -127,29 +157,9 @@ int InflateCodes(const CodeEntry *tl, const CodeEntry *td, DWORD bl, DWORD bd) {
 
     DWORD from = (pos - distance) & (INFLATE_WINDOW_SIZE - 1);
     if (INFLATE_UNLIKELY(pos + length >= INFLATE_WINDOW_SIZE || from + length > INFLATE_WINDOW_SIZE)) {
-      // The match wraps the window or reaches a flush: copy it in chunks that do neither.
-      do {
-        DWORD chunk = INFLATE_WINDOW_SIZE - (from > pos ? from : pos);
-        if (chunk > length) {
-          chunk = length;
-        }
-        if (from >= pos || pos - from >= chunk) {
-          CopyForward(window + pos, window + from, chunk);
-        } else {
-          CopyPattern(window + pos, window + from, chunk, pos - from);
-        }
-        pos += chunk;
-        from += chunk;
-        length -= chunk;
-        if (pos == INFLATE_WINDOW_SIZE) {
-          if (WriteOutput(window, INFLATE_WINDOW_SIZE) == -1) {
-            return INFLATE_STOPPED;
-          }
-          pos = 0;
-          g_inflateWindowFilled = 1;
-        }
-        from &= INFLATE_WINDOW_SIZE - 1;
-      } while (length);
+      if (!CopyMatchAcrossTheEnd(window, &pos, from, length)) {
+        return INFLATE_STOPPED;
+      }
     } else if (spare && pos + length + 8 <= INFLATE_WINDOW_SIZE && from + length + 8 <= INFLATE_WINDOW_SIZE) {
       // Deflate reaches at most 32768 bytes back, so the up to seven bytes written behind the match are
       // never read before the output overwrites them: copy in blocks of eight.
