@@ -201,7 +201,10 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
   passwords.password[0] = 0;
 
   while (ReadNextEntry(&entry, workBuffer) && !g_cancelState) {
-    DWORD nextOffset = (DWORD)ftell(g_archiveFile) + entry.compressedSize;
+    DWORD dataStart = (DWORD)ftell(g_archiveFile);
+    DWORD nextOffset = dataStart + entry.compressedSize;
+    // A size that wraps around would send the scan back to this entry's header, and round again.
+    if (nextOffset < dataStart) break;
 
     SlashesToBackslashes(entry.name);
     WCHAR *name = entry.name[0] == '\\' ? entry.name + 1 : entry.name;
