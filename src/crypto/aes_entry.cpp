@@ -19,6 +19,11 @@ static DWORD g_aesRemaining;
 // authenticates.
 static LONG g_aesFramingShort;
 
+// Ciphertext bytes that came one at a time and are not yet in the code: hashing them a block at a time
+// keeps the per-byte path of Inflate's bit input to a copy and an XOR.
+static BYTE g_aesPending[SHA1_BLOCK_SIZE];
+static DWORD g_aesPendingCount;
+
 static DWORD SaltLength(DWORD strength) {
   return 4 * (strength % 4) + 4;
 }
@@ -100,6 +105,7 @@ LONG AesEntryBegin(FILE *stream, const char *password, DWORD storedSize, DWORD s
   g_aesStrength = (BYTE)strength;
   g_aesAuthState = AES_AUTH_PENDING;
   g_aesRemaining = 0;
+  g_aesPendingCount = 0;
   g_aesFramingShort = 0;
   DWORD saltLength = SaltLength(strength);
   // A short read (the archive ends inside the framing) refuses, as a wrong password would be.
@@ -119,15 +125,33 @@ LONG AesEntryBegin(FILE *stream, const char *password, DWORD storedSize, DWORD s
   return (LONG)g_aesRemaining;
 }
 
+static void FlushPending(void) {
+  if (!g_aesPendingCount) return;
+  HmacSha1AddData(g_aesPending, g_aesPendingCount, &g_aesContext.mac);
+  g_aesPendingCount = 0;
+}
+
 void AesEntryDecrypt(BYTE *data, DWORD count) {
   if (count > g_aesRemaining) count = g_aesRemaining;
   if (!count) return;
-  AesContextDecrypt(data, count, &g_aesContext);
   g_aesRemaining -= count;
+  if (count == 1) {
+    g_aesPending[g_aesPendingCount++] = *data;
+    if (g_aesPendingCount == SHA1_BLOCK_SIZE) FlushPending();
+    if (g_aesContext.keystreamPos < AES_BLOCK_SIZE) {
+      *data ^= g_aesContext.keystream[g_aesContext.keystreamPos++];
+    } else {
+      AesCtrXor(data, 1, &g_aesContext);
+    }
+    return;
+  }
+  FlushPending();
+  AesContextDecrypt(data, count, &g_aesContext);
 }
 
 LONG AesEntryAuthenticate(FILE *stream, DWORD dataEnd) {
   if (g_aesAuthState != AES_AUTH_PENDING) return g_aesAuthState;
+  FlushPending();
   AesContextFinish(g_aesComputedBytes, &g_aesContext);
   g_aesAuthState = AES_AUTH_MISMATCH;
   if (g_aesFramingShort || dataEnd < AES_MAC_LENGTH) return g_aesAuthState;
