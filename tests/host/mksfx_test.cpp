@@ -495,6 +495,18 @@ const std::vector<Refusal> &Refusals() {
          EXPECT_EQ(sfxtest::Run("printf 'see PK\\003\\004 here' | zip -q -z " + ShellQuote(copy)), 0);
          return std::vector<std::string>{"--stub", s, "-o", "OUT", copy};
        }},
+      {"archive that makes the file larger than 2 GiB", 1, "exceed 2 GiB",
+       [](auto &d, auto &s, auto &) {
+         // A sparse empty archive: 2 GiB of nothing, then an end record whose central directory is empty.
+         std::string big = d + "/big.zip";
+         WriteFile(big, Bytes());
+         fs::resize_file(big, 0x80000000ull);
+         Bytes end = {0x50, 0x4B, 0x05, 0x06, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0};
+         FILE *f = std::fopen(big.c_str(), "ab");
+         std::fwrite(end.data(), 1, end.size(), f);
+         std::fclose(f);
+         return std::vector<std::string>{"--stub", s, "-o", "OUT", big};
+       }},
       {"archive missing", 1, "cannot open",
        [](auto &d, auto &s, auto &) { return std::vector<std::string>{"--stub", s, "-o", "OUT", d + "/none.zip"}; }},
       {"destination of 260 units", 1, "destination (--dest) is too long: 260 UTF-16 units; its field holds at most 259",

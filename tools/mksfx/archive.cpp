@@ -64,8 +64,9 @@ ArchivePlan PlanArchive(InputFile &archive, uint64_t shift) {
   if (static_cast<uint64_t>(centralOffset) + centralSize > plan.endRecord)
     Fail(what + ": the central directory lies outside the file (offset " + std::to_string(centralOffset) + ", size " +
          std::to_string(centralSize) + ", end record at " + std::to_string(plan.endRecord) + ")");
-  if (plan.size + shift > 0xFFFFFFFFull)
-    Fail(what + ": too large: a self-extracting file without Zip64 records ends before 4 GiB");
+  // The stub positions its stdio stream with 32-bit signed offsets.
+  if (plan.size + shift > 0x7FFFFFFFull)
+    Fail(what + ": too large: the self-extracting file would exceed 2 GiB, the most the stub can read");
 
   plan.tailStart = centralOffset;
   plan.tail = archive.ReadAt(plan.tailStart, static_cast<size_t>(plan.size - plan.tailStart));

@@ -243,8 +243,8 @@ static int Build(const Options &o) {
   size_t headLength = out.ReadAt(0, head.data(), head.size());
   int64_t signature = FindLocalHeaderSignature(head.data(), headLength);
   if (signature >= 0 && static_cast<uint64_t>(signature) < shift)
-    Fail("the settings block would hold the bytes 50 4B 03 04 (at its offset " +
-         std::to_string(static_cast<uint64_t>(signature) - stub.size() + 0) +
+    Fail("the settings block would hold the bytes 50 4B 03 04 (at offset " + std::to_string(signature) +
+         " of the output, the block begins at " + std::to_string(stub.size()) +
          "), which the stub would take for an entry; change the texts");
 
   int64_t stubFinds = StubEndRecordSearch(out);
@@ -254,9 +254,10 @@ static int Build(const Options &o) {
          "50 4B 05 06 near the end of the archive, mislead it); change the archive comment");
 
   out.Commit();
-  if (o.deleteAfter && o.texts.count("--run") == 0)
+  // The stub drops both settings when there is no setup command.
+  if (o.deleteAfter && block.setupCommand[0] == 0)
     std::fprintf(stderr, "mksfx: warning: --delete-after has no effect without --run\n");
-  if (o.x64 && o.texts.count("--run") == 0)
+  if (o.x64 && block.setupCommand[0] == 0)
     std::fprintf(stderr, "mksfx: warning: --x64 has no effect without --run\n");
   return 0;
 }
