@@ -96,8 +96,8 @@ class Driver(harness.Case):
         missing = self.tmp.file("no such archive.zip")
         steps = ["wait caption=VAZ-IDA", f"click {IDCANCEL}",
                  "wait caption=VAZ-IDA text=" + quote(EN[CANNOT_OPEN_ARCHIVE]), f"click {IDOK}", "wait-exit"]
-        t = self.run_program(command_line(harness.to_windows(harness.stub_path()), harness.to_windows(missing)),
-                             steps)
+        stub = harness.to_windows(harness.stub_path())
+        t = self.run_program(command_line(stub, harness.to_windows(missing)), steps)
         self.assertExit(t, -1)
         self.assertBoxes(t, [
             ("VAZ-IDA", "error", [IDRETRY, IDCANCEL], harness.system_error_text(ERROR_FILE_NOT_FOUND)),
@@ -123,7 +123,7 @@ class Driver(harness.Case):
             with self.subTest(name):
                 path = self.tmp.file(name.replace(" ", "_") + ".exe")
                 harness.write_sfx(path, stub, b"", tail)
-                steps = ([f"wait caption=VAZ-IDA", f"click {IDOK}"] if boxes else []) + ["wait-exit"]
+                steps = (["wait caption=VAZ-IDA", f"click {IDOK}"] if boxes else []) + ["wait-exit"]
                 t = self.run_package(path, steps)
                 self.assertExit(t, -1)
                 self.assertBoxes(t, boxes)
@@ -204,8 +204,8 @@ class Driver(harness.Case):
              [("VAZ-IDA", "error", [IDOK], EN[FOLDER_FORBIDDEN])]),
         ):
             with self.subTest(overwrite=overwrite):
-                package = self.make_package(dest=harness.to_windows(dest), skip_dialog=True, overwrite=overwrite,
-                                            name=f"package {int(overwrite)}.exe")
+                package = self.make_package(dest=harness.to_windows(dest), skip_dialog=True,
+                                            overwrite=overwrite, name=f"package {int(overwrite)}.exe")
                 t = self.run_package(package, steps + ["wait-exit"])
                 self.assertExit(t, 0)
                 self.assertBoxes(t, boxes)
