@@ -111,8 +111,6 @@ int main(int argc, char **argv) {
     PrintMessage(L"VAZ-IDA", MB_ICONERROR, text);
     return 1;
   }
-  static char streamBuffer[1 << 16];
-  setvbuf(g_archiveFile, streamBuffer, _IOFBF, sizeof streamBuffer);
 
   if (!LocateCentralDirectory()) {
     WCHAR text[128];
