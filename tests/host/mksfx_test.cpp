@@ -9,6 +9,8 @@
 #include <map>
 #include <set>
 
+#include "archive/reader.h"
+#include "extract/extract.h"
 #include "pe_image.h"
 #include "test_support.h"
 
@@ -262,6 +264,45 @@ TEST_F(MksfxTest, PeerArchivesPassUnzipTestWithoutWarnings) {
         << "the entries are copied unchanged";
     ExpectOffsetsPointAtHeaders(sfx, peer.name);
     EXPECT_EQ(Info(out)["archive CRC-32"].find("matches the archive") != std::string::npos, true);
+  }
+}
+
+// The stub's own reader walks the built file from its first byte: it finds the end record the builder
+// rebased and every entry, and nothing in the stub or the block passes for an entry.
+TEST_F(MksfxTest, StubReaderFindsEveryEntryOfTheBuiltFile) {
+  for (const PeerCase &peer : PEERS) {
+    SCOPED_TRACE(peer.name);
+    if (!sfxtest::HaveTool(peer.tool)) continue;
+    TempDir work;
+    std::string tree = work.file("tree");
+    MakeTree(tree);
+    ASSERT_EQ(sfxtest::Run("cd " + ShellQuote(tree) + " && " + peer.command), 0);
+    std::string out = work.file("out.exe");
+    Result made = RunMksfx({"--stub", stubPath, "--crc", "--dest", "%temp%\\製品", "--run", "setup.exe", "--question",
+                            "インストールしますか？", "-o", out, work.file("archive.zip")});
+    ASSERT_EQ(made.status, 0) << made.err;
+    Bytes sfx = ReadFile(out);
+    size_t end = EndRecordOf(sfx);
+    uint32_t entries = U16(sfx, end + 10);
+
+    g_archiveFile = std::fopen(out.c_str(), "rb");
+    ASSERT_NE(g_archiveFile, nullptr);
+    EXPECT_EQ(LocateCentralDirectory(), U32(sfx, end + 16));
+    std::vector<BYTE> window(SCAN_WINDOW_SIZE);
+    static EntryHeader entry;
+    uint32_t found = 0;
+    while (ReadNextEntry(&entry, window.data())) {
+      long dataStart = std::ftell(g_archiveFile);
+      // The first entry lies right behind the block: nothing before it was taken for one.
+      if (found == 0) {
+        EXPECT_EQ(g_centralHeader.localHeaderOffset, stub.size() + BLOCK_SIZE);
+      }
+      ++found;
+      std::fseek(g_archiveFile, dataStart + static_cast<long>(entry.compressedSize), SEEK_SET);
+    }
+    std::fclose(g_archiveFile);
+    g_archiveFile = nullptr;
+    EXPECT_EQ(found, entries);
   }
 }
 
