@@ -287,13 +287,14 @@ TEST(Explode, ExactlyOneWindowWritesTheWindowThenNothing) {
 }
 
 #ifdef _WIN32
-constexpr int kMutations = 800;
+constexpr int kMutations = 400;
 #else
 constexpr int kMutations = 3000;
 #endif
 
 TEST(Explode, TruncatedStreamsEndCleanly) {
-  Bytes data = LegacySamples()[4].second;
+  Bytes prose = LegacySamples()[4].second;
+  Bytes data(prose.begin(), prose.begin() + 900); // short enough to cut at every length
   for (Flags f : {kAllFlags[0], kAllFlags[3]}) {
     ImplodeOptions options;
     options.dictionary8k = f.dictionary8k;

@@ -156,13 +156,14 @@ TEST(Unreduce, ExactlyOneWindowWritesTheWindowThenNothing) {
 }
 
 #ifdef _WIN32
-constexpr int kMutations = 800;
+constexpr int kMutations = 400;
 #else
 constexpr int kMutations = 3000;
 #endif
 
 TEST(Unreduce, TruncatedStreamsEndCleanly) {
-  Bytes data = LegacySamples()[4].second;
+  Bytes prose = LegacySamples()[4].second;
+  Bytes data(prose.begin(), prose.begin() + 900); // short enough to cut at every length
   ReduceOptions options;
   options.factor = 2;
   options.maxFollowers = 5;

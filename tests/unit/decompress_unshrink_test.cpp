@@ -162,13 +162,14 @@ TEST(Unshrink, DecryptsUnderneath) {
 }
 
 #ifdef _WIN32
-constexpr int kMutations = 800;
+constexpr int kMutations = 400;
 #else
 constexpr int kMutations = 3000;
 #endif
 
 TEST(Unshrink, TruncatedStreamsEndCleanly) {
-  Bytes data = LegacySamples()[4].second;
+  Bytes prose = LegacySamples()[4].second;
+  Bytes data(prose.begin(), prose.begin() + 900); // short enough to cut at every length
   ShrinkCase c = ShrinkCases()[2];
   Bytes stream = Shrink(data, c.options);
   for (size_t length = 0; length < stream.size(); length++) {
