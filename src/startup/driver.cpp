@@ -119,6 +119,13 @@ int RunExtraction(WCHAR *archivePath) {
   WCHAR archiveName[MAX_PATH];
   WCHAR archiveBaseName[BASE_NAME_CHARS];
   SplitPath(archivePath, archiveFolder, archiveName);
+  if (archiveFolder[0] == 0) {
+    // A bare name (sfx.exe /h a.zip, or a path written with slashes) would leave no folder at all: the
+    // destination would be empty and could never be created. The full path names the folder it lies in.
+    WCHAR fullPath[MAX_PATH];
+    DWORD length = GetFullPathNameW(archivePath, MAX_PATH, fullPath, NULL);
+    if (length > 0 && length < MAX_PATH) SplitPath(fullPath, archiveFolder, archiveName);
+  }
   if (g_destination[0] == 0) lstrcpyW(g_destination, archiveFolder);
   WCHAR *dot = wcsrchr(archiveName, L'.');
   if (dot != NULL) *dot = 0;

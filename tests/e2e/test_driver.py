@@ -267,6 +267,26 @@ class Driver(harness.Case):
                               create_folder_text(dest))])
         self.assertExtracted(dest, PAYLOAD)
 
+    def test_bare_archive_name_extracts_into_the_current_folder(self):
+        # sfx.exe /h a.zip typed in the archive's folder: the destination is that folder.
+        here = self.tmp.file("here")
+        os.mkdir(here)
+        harness.make_zip(os.path.join(here, "a.zip"), PAYLOAD, harness.zipfile.ZIP_STORED)
+        for arguments in (" /h /n a.zip", ' /h /n "a.zip"'):
+            with self.subTest(arguments=arguments):
+                for name in os.listdir(here):
+                    if name != "a.zip":
+                        shutil.rmtree(os.path.join(here, name), ignore_errors=True)
+                        if os.path.exists(os.path.join(here, name)):
+                            os.remove(os.path.join(here, name))
+                t = harness.winauto(["cwd " + harness.to_windows(here),
+                                     "run " + command_line(harness.to_windows(harness.stub_path())) + arguments,
+                                     "wait-exit"])
+                self.assertExit(t, 0)
+                self.assertBoxes(t, [])
+                found = tree(here)
+                del found["a.zip"]
+                self.assertEqual(found, with_folders(PAYLOAD))
 
 if __name__ == "__main__":
     harness.main()

@@ -188,4 +188,17 @@ TEST_F(DriverRun, NamedArchiveWithOptionsAndDestination) {
   EXPECT_TRUE(Calls(DesktopKind::MessageBox).empty()) << DesktopTranscript();
 }
 
+TEST_F(DriverRun, BareArchiveNameExtractsIntoTheCurrentFolder) {
+  // sfx.exe /h a.zip from a prompt: the archive's folder is the current one, not an empty path that the
+  // folder question would name as '' and that could never be created.
+  fs::path previous = fs::current_path();
+  fs::current_path(dir.path());
+  UINT code = Start(dir.file("stub.exe"), L"/h /n payload.zip");
+  fs::current_path(previous);
+  EXPECT_EQ(code, 0u) << DesktopTranscript();
+  EXPECT_EQ(sfxtest::ReadFile(dir.file("readme.txt")).size(), 8u);
+  EXPECT_TRUE(sfxtest::FileExists(dir.file("docs/big.bin")));
+  EXPECT_TRUE(Calls(DesktopKind::MessageBox).empty()) << DesktopTranscript();
+}
+
 } // namespace
