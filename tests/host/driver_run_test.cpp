@@ -24,9 +24,9 @@ protected:
     DesktopReset();
     HostSetPlatformId(VER_PLATFORM_WIN32_NT);
     HostSetUiLanguage(1033);
-    sfxtest::PeImageSpec spec;
-    spec.sections = sfxtest::TypicalSections();
-    sfxtest::WriteFile(dir.file("stub.exe"), sfxtest::MakePeImage(spec));
+    sfxtest::PeImageSpec layout;
+    layout.sections = sfxtest::TypicalSections();
+    sfxtest::WriteFile(dir.file("stub.exe"), sfxtest::MakePeImage(layout));
     fs::create_directories(dir.file("content/docs"));
     sfxtest::WriteFile(dir.file("content/readme.txt"), std::string("read me\n"));
     sfxtest::WriteFile(dir.file("content/docs/big.bin"), std::string(300000, 'b'));

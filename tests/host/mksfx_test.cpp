@@ -454,17 +454,17 @@ const std::vector<Refusal> &Refusals() {
        [](auto &d, auto &, auto &z) { return WithStub(d, Bytes(5000, 'x'), z); }},
       {"stub is a 64-bit image", 1, "not a 32-bit x86 image",
        [](auto &d, auto &, auto &z) {
-         sfxtest::PeImageSpec spec;
-         spec.sections = sfxtest::TypicalSections();
-         spec.machine = 0x8664;
-         return WithStub(d, sfxtest::MakePeImage(spec), z);
+         sfxtest::PeImageSpec layout;
+         layout.sections = sfxtest::TypicalSections();
+         layout.machine = 0x8664;
+         return WithStub(d, sfxtest::MakePeImage(layout), z);
        }},
       {"stub has a PE32+ optional header", 1, "not a PE32 image",
        [](auto &d, auto &, auto &z) {
-         sfxtest::PeImageSpec spec;
-         spec.sections = sfxtest::TypicalSections();
-         spec.optionalMagic = 0x020B;
-         return WithStub(d, sfxtest::MakePeImage(spec), z);
+         sfxtest::PeImageSpec layout;
+         layout.sections = sfxtest::TypicalSections();
+         layout.optionalMagic = 0x020B;
+         return WithStub(d, sfxtest::MakePeImage(layout), z);
        }},
       {"stub with data appended", 1, "appended behind the image",
        [](auto &d, auto &, auto &z) {

@@ -17,9 +17,9 @@ using sfxtest::Bytes;
 
 // An image whose sections end at 0x800: the settings block goes there.
 Bytes StubImage() {
-  sfxtest::PeImageSpec spec;
-  spec.sections = sfxtest::TypicalSections();
-  return sfxtest::MakePeImage(spec);
+  sfxtest::PeImageSpec layout;
+  layout.sections = sfxtest::TypicalSections();
+  return sfxtest::MakePeImage(layout);
 }
 
 SettingsBlock Block(char kind, const wchar_t *setup, const wchar_t *destination = L"") {

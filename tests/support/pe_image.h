@@ -34,29 +34,29 @@ inline std::vector<PeSection> TypicalSections() {
   return {{".text", 0x200, 0x400}, {"CODE", 0x600, 0x200}, {".bss", 0, 0}};
 }
 
-inline std::vector<uint8_t> MakePeImage(const PeImageSpec &spec) {
-  size_t tableEnd = spec.peOffset + 248 + 40 * spec.sections.size();
+inline std::vector<uint8_t> MakePeImage(const PeImageSpec &layout) {
+  size_t tableEnd = layout.peOffset + 248 + 40 * layout.sections.size();
   size_t size = tableEnd;
-  if (spec.withData)
-    for (const PeSection &s : spec.sections)
+  if (layout.withData)
+    for (const PeSection &s : layout.sections)
       if (s.rawSize != 0 && s.rawPointer + s.rawSize > size) size = s.rawPointer + s.rawSize;
   std::vector<uint8_t> b(size, 0);
   for (size_t i = tableEnd; i < size; ++i) b[i] = 0xCC;
   b[0] = 'M';
   b[1] = 'Z';
-  PutLe(b, 0x3C, spec.peOffset, 4);
-  size_t pe = spec.peOffset;
+  PutLe(b, 0x3C, layout.peOffset, 4);
+  size_t pe = layout.peOffset;
   b[pe] = 'P';
   b[pe + 1] = 'E';
-  PutLe(b, pe + 4, spec.machine, 2);
-  PutLe(b, pe + 6, static_cast<uint32_t>(spec.sections.size()), 2);
+  PutLe(b, pe + 4, layout.machine, 2);
+  PutLe(b, pe + 6, static_cast<uint32_t>(layout.sections.size()), 2);
   PutLe(b, pe + 20, 224, 2);       // SizeOfOptionalHeader
   PutLe(b, pe + 22, 0x0102, 2);    // executable, 32-bit machine
-  PutLe(b, pe + 24, spec.optionalMagic, 2);
+  PutLe(b, pe + 24, layout.optionalMagic, 2);
   PutLe(b, pe + 24 + 68, 2, 2);    // GUI subsystem
-  for (size_t i = 0; i < spec.sections.size(); ++i) {
+  for (size_t i = 0; i < layout.sections.size(); ++i) {
     size_t h = pe + 248 + 40 * i;
-    const PeSection &s = spec.sections[i];
+    const PeSection &s = layout.sections[i];
     for (size_t k = 0; k < s.name.size() && k < 8; ++k) b[h + k] = static_cast<uint8_t>(s.name[k]);
     PutLe(b, h + 8, s.rawSize ? s.rawSize : 0x1000, 4);  // VirtualSize
     PutLe(b, h + 16, s.rawSize, 4);
@@ -66,9 +66,9 @@ inline std::vector<uint8_t> MakePeImage(const PeImageSpec &spec) {
 }
 
 inline std::vector<uint8_t> MakeTypicalStub() {
-  PeImageSpec spec;
-  spec.sections = TypicalSections();
-  return MakePeImage(spec);
+  PeImageSpec layout;
+  layout.sections = TypicalSections();
+  return MakePeImage(layout);
 }
 
 } // namespace sfxtest

@@ -41,11 +41,11 @@ const OverlayCase CASES[] = {
 
 TEST(FindOverlayOffset, EndOfTheFurthestSectionRawData) {
   for (const OverlayCase &c : CASES) {
-    PeImageSpec spec;
-    spec.sections = c.sections;
-    spec.peOffset = c.peOffset;
-    spec.withData = c.withData;
-    std::vector<uint8_t> image = MakePeImage(spec);
+    PeImageSpec layout;
+    layout.sections = c.sections;
+    layout.peOffset = c.peOffset;
+    layout.withData = c.withData;
+    std::vector<uint8_t> image = MakePeImage(layout);
     EXPECT_EQ(FindOverlayOffset(image.data()), c.expected) << c.what;
     // Headers read from a file buffer need not be aligned.
     std::vector<uint8_t> shifted(image.size() + 3);
