@@ -8,6 +8,11 @@
 DWORD RunWorkerBehindProgress(WCHAR *archivePath, DWORD centralDirOffset) {
   DWORD workerExitCode = 0xFFFFFFFF;
   CreateProgressDialog(centralDirOffset);
+  if (g_progressWindow == NULL) {
+    // Without the dialog nothing would ever post the quit message that ends the loop below.
+    g_cancelState = CANCEL_ERROR;
+    return workerExitCode;
+  }
   HANDLE worker = CreateThread(NULL, 0, ExtractionWorker, archivePath, 0, NULL);
   if (worker == NULL) {
     g_cancelState = CANCEL_ERROR;

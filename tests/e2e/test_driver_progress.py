@@ -194,6 +194,55 @@ class ProgressBar(harness.Case):
         self.assertFalse(os.path.exists(os.path.join(dest, "folder", "bad.txt")))
 
 
+def renumber_dialog(image, old_id, new_id):
+    """A copy of a PE image whose dialog template `old_id` is listed under `new_id` (which must keep the
+    resource directory's order of ids)."""
+    image = bytearray(image)
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    sections = struct.unpack_from("<H", image, pe + 6)[0]
+    optional_size = struct.unpack_from("<H", image, pe + 20)[0]
+    optional = pe + 24
+    directories = optional + (96 if struct.unpack_from("<H", image, optional)[0] == 0x10B else 112)
+    resource_rva = struct.unpack_from("<I", image, directories + 2 * 8)[0]
+    table = optional + optional_size
+    for i in range(sections):
+        _, vsize, vaddr, rawsize, rawptr = struct.unpack_from("<8sIIII", image, table + 40 * i)
+        if vaddr <= resource_rva < vaddr + max(vsize, rawsize):
+            base = rawptr + resource_rva - vaddr
+            break
+    else:
+        raise ValueError("no resource section")
+
+    def entries(offset):
+        named, ids = struct.unpack_from("<HH", image, base + offset + 12)
+        for k in range(named + ids):
+            at = base + offset + 16 + 8 * k
+            yield at, struct.unpack_from("<II", image, at)
+
+    for _, (type_id, sub) in entries(0):
+        if type_id == 5 and sub & 0x80000000:
+            for at, (name_id, _) in entries(sub & 0x7FFFFFFF):
+                if name_id == old_id:
+                    struct.pack_into("<I", image, at, new_id)
+                    return bytes(image)
+    raise ValueError(f"no dialog {old_id}")
+
+
+class MissingProgressDialog(harness.Case):
+    def test_run_ends_when_the_progress_dialog_cannot_be_made(self):
+        # A stub whose template 2008 cannot be found: no dialog means no quit message for the message loop,
+        # so the run must end on its own (failed, nothing extracted) instead of waiting for ever.
+        stub = self.tmp.write("stub.exe", renumber_dialog(harness.read_file(harness.stub_path()), 2008, 2009))
+        archive = harness.make_zip(self.tmp.file("p.zip"), {"readme.txt": "text\r\n"}, zipfile.ZIP_STORED)
+        dest = self.tmp.file("out")
+        package = harness.make_sfx(self.tmp.file("package.exe"), archive, stub=stub, use_mksfx=True,
+                                   dest=harness.to_windows(dest), skip_dialog=True, overwrite=True,
+                                   open_folder=False)
+        t = harness.winauto(["run " + command_line(harness.to_windows(package)), "wait-exit"], step_timeout=20)
+        self.assertExit(t, -1)
+        self.assertEqual(t.windows, [], str(t))
+
+
 class TemporaryFolder(harness.Case):
     def test_temp_destination_in_english_and_japanese(self):
         for prefix in ("en", "ja"):
