@@ -7,7 +7,9 @@
 
 #include "extract/extract.h"
 
-// Copies a match chunk that neither wraps the window nor overlaps its source from behind.
+// Copies a match chunk that neither wraps the window nor overlaps its source from behind. A source ahead
+// of the destination (Deflate64 reaching more than 32768 bytes back) may still overlap it: memmove gives
+// the result of the byte-by-byte forward copy there, where memcpy would not.
 static INFLATE_INLINE void CopyForward(BYTE *out, const BYTE *in, DWORD n) {
   if (n >= 16) {
     memmove(out, in, n);
