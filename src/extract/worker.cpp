@@ -203,8 +203,10 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
   while (ReadNextEntry(&entry, workBuffer) && !g_cancelState) {
     DWORD dataStart = (DWORD)ftell(g_archiveFile);
     DWORD nextOffset = dataStart + entry.compressedSize;
-    // A size that wraps around would send the scan back to this entry's header, and round again.
-    if (nextOffset < dataStart) break;
+    // A size that wraps around to this entry's header or before would find the same header again, and
+    // round again. (0xFFFFFFFF, a Zip64 placeholder, lands just before the data: the scan goes on.)
+    DWORD headerStart = dataStart - 30 - entry.nameLength - entry.extraLength;
+    if (nextOffset < dataStart && nextOffset <= headerStart) break;
 
     SlashesToBackslashes(entry.name);
     WCHAR *name = entry.name[0] == '\\' ? entry.name + 1 : entry.name;
