@@ -75,9 +75,11 @@ class Driver(harness.Case):
         return self.run_program(command_line(harness.to_windows(path)), steps, prefix=prefix)
 
     def assertBoxes(self, t, expected):
-        """Every message box of the run, in order: (caption, icon, buttons, text)."""
+        """Every message box of the run, in order: (caption, icon, buttons, text). None of the driver's
+        boxes has an owner window."""
         boxes = [(b.caption, b.msgbox["icon"], b.msgbox["buttons"], b.text) for b in t.message_boxes()]
         self.assertEqual(boxes, expected, str(t))
+        self.assertEqual([b.owner for b in t.message_boxes()], [""] * len(expected), str(t))
 
     def progress_windows(self, t, caption=PROGRESS_CAPTION):
         return [w for w in t.windows if w.caption == caption and w.msgbox is None]
@@ -279,8 +281,8 @@ class Driver(harness.Case):
                         shutil.rmtree(os.path.join(here, name), ignore_errors=True)
                         if os.path.exists(os.path.join(here, name)):
                             os.remove(os.path.join(here, name))
-                t = harness.winauto(["cwd " + harness.to_windows(here),
-                                     "run " + command_line(harness.to_windows(harness.stub_path())) + arguments,
+                stub = command_line(harness.to_windows(harness.stub_path()))
+                t = harness.winauto(["cwd " + harness.to_windows(here), "run " + stub + arguments,
                                      "wait-exit"])
                 self.assertExit(t, 0)
                 self.assertBoxes(t, [])

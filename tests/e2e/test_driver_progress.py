@@ -238,7 +238,8 @@ class MissingProgressDialog(harness.Case):
         package = harness.make_sfx(self.tmp.file("package.exe"), archive, stub=stub, use_mksfx=True,
                                    dest=harness.to_windows(dest), skip_dialog=True, overwrite=True,
                                    open_folder=False)
-        t = harness.winauto(["run " + command_line(harness.to_windows(package)), "wait-exit"], step_timeout=20)
+        t = harness.winauto(["run " + command_line(harness.to_windows(package)), "wait-exit"],
+                            step_timeout=20)
         self.assertExit(t, -1)
         self.assertEqual(t.windows, [], str(t))
 
