@@ -194,6 +194,54 @@ class ProgressBar(harness.Case):
         self.assertFalse(os.path.exists(os.path.join(dest, "folder", "bad.txt")))
 
 
+class CancelWhileTheWorkerWaits(harness.Case):
+    def test_cancel_leaves_the_dialog_up_until_the_worker_closes_it(self):
+        # The worker stands in its "CRC Error!" box; Cancel on the progress dialog only records the wish, the
+        # dialog stays, and once the box is answered the worker stops before the next entry and closes it.
+        archive = self.tmp.file("crc.zip")
+        with zipfile.ZipFile(archive, "w", zipfile.ZIP_STORED) as z:
+            z.writestr("bad.txt", b"a CRC-32 that does not match\r\n" * 100)
+            z.writestr("after.txt", b"never reached\r\n")
+        data = bytearray(harness.read_file(archive))
+        struct.pack_into("<I", data, 14, struct.unpack_from("<I", data, 14)[0] ^ 1)
+        central = data.find(b"PK\x01\x02")
+        struct.pack_into("<I", data, central + 16, struct.unpack_from("<I", data, central + 16)[0] ^ 1)
+        with open(archive, "wb") as f:
+            f.write(data)
+        dest = self.tmp.file("out")
+        package = harness.make_sfx(self.tmp.file("cancel.exe"), archive, use_mksfx=True,
+                                   dest=harness.to_windows(dest), skip_dialog=True, overwrite=True,
+                                   open_folder=False)
+        t = harness.winauto([
+            "run " + command_line(harness.to_windows(package)),
+            f"wait caption={quote(CAPTIONS['en'])}",
+            "sleep 1500",
+            f"click {IDCANCEL}",
+            "sleep 500",
+            "read",
+            "wait caption=VAZ-IDA",
+            f"click {IDOK}",
+            "wait-exit",
+        ])
+        self.assertExit(t, -1)
+        progress = [w for w in t.windows if w.caption == CAPTIONS["en"]]
+        boxes = t.message_boxes()
+        self.assertEqual(len(progress), 1, str(t))
+        self.assertEqual([b.text for b in boxes], ["CRC Error!"], str(t))
+        lines = t.lines
+        box_shown = lines.index(f"window #{boxes[0].number} class=\"#32770\" caption=\"VAZ-IDA\" "
+                                f"owner=#{progress[0].number}")
+        cancel = lines.index(f"click {IDCANCEL}")
+        gone = lines.index(f"gone #{progress[0].number}")
+        box_answered = lines.index(f"click {IDOK}")
+        # The box was up when Cancel came; the dialog was still there half a second later and went only
+        # after the box was answered.
+        self.assertLess(box_shown, cancel, str(t))
+        self.assertEqual([r.number for r in t.reads if isinstance(r, harness.Window)], [progress[0].number])
+        self.assertLess(box_answered, gone, str(t))
+        self.assertEqual(os.listdir(dest), [], str(t))
+
+
 def renumber_dialog(image, old_id, new_id):
     """A copy of a PE image whose dialog template `old_id` is listed under `new_id` (which must keep the
     resource directory's order of ids)."""
