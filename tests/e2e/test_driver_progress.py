@@ -8,6 +8,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import threading
 import time
 import zipfile
 
@@ -44,6 +45,28 @@ def local_entries(data):
         entries[name] = (local + 30 + local_name_len + local_extra_len, csize)
         pos += 46 + name_len + extra_len + comment_len
     return entries
+
+
+def read_xwd(data):
+    """(width, height, rows of pixel bytes) of an xwd dump in ZPixmap format."""
+    header = struct.unpack_from(">25I", data, 0)
+    header_size, width, height, bits_per_pixel, bytes_per_line, colours = (
+        header[0], header[4], header[5], header[11], header[12], header[19])
+    pixels = data[header_size + 12 * colours:]
+    step = bits_per_pixel // 8
+    rows = [[pixels[y * bytes_per_line + x * step:y * bytes_per_line + (x + 1) * step] for x in range(width)]
+            for y in range(height)]
+    return width, height, rows
+
+
+def capture_window(caption):
+    """The client area of the one window of that caption on this process's display, as read_xwd gives it."""
+    found = subprocess.run(["xdotool", "search", "--name", "^" + caption.replace(".", "\\.") + "$"],
+                           capture_output=True, text=True, timeout=10).stdout.split()
+    if len(found) != 1:
+        return None
+    dump = subprocess.run(["xwd", "-id", found[0], "-silent"], capture_output=True, timeout=10).stdout
+    return read_xwd(dump)
 
 
 def prefix_temp_folder(prefix):
@@ -124,6 +147,52 @@ class LargeEntry(harness.Case):
         self.assertLessEqual(self.stub_size // 1024, positions[1], str(t))
         self.assertLess(positions[1], last, str(t))
         return t
+
+    def test_clip_plays_in_the_upper_part_right_of_x_50(self):
+        # Wine's animation control does not answer ACM_ISPLAYING, so the screen is asked instead: two
+        # pictures of the dialog a moment apart differ where the paper flies, inside the clip's 272 x 60
+        # pixels placed at x 50, y 0; left of x 50 the upper part shows only the dialog's background.
+        if not (os.environ.get("DISPLAY") and shutil.which("xdotool") and shutil.which("xwd")):
+            self.skipTest("needs a display shared with Wine, xdotool and xwd")
+        shown, captured = self.tmp.file("shown"), self.tmp.file("captured")
+        script = [
+            "run " + command_line(harness.to_windows(self.package)),
+            f"wait caption={quote(CAPTIONS['en'])}",
+            "touch " + quote(harness.to_windows(shown)),
+            "wait-file " + quote(harness.to_windows(captured)),
+            f"click {IDCANCEL}",
+            "wait-gone",
+            "wait-exit",
+        ]
+        result = {}
+        runner = threading.Thread(target=lambda: result.update(t=harness.winauto(script, step_timeout=30)))
+        runner.start()
+        pictures = []
+        try:
+            deadline = time.time() + 40
+            while not os.path.exists(shown) and runner.is_alive() and time.time() < deadline:
+                time.sleep(0.05)
+            if os.path.exists(shown):
+                for _ in range(2):
+                    pictures.append(capture_window(CAPTIONS["en"]))
+                    time.sleep(0.4)
+        finally:
+            open(captured, "w").close()
+            runner.join(120)
+        t = result.get("t")
+        self.assertIsNotNone(t)
+        self.assertExit(t, -1)
+        if None in pictures:
+            self.skipTest("the dialog's window is not alone on this display")
+        self.assertEqual(len(pictures), 2, str(t))
+        (width, height, first), (_, _, second) = pictures
+        self.assertGreaterEqual(width, 50 + 272)
+        background = first[height - 1][width - 1]
+        changed = [(x, y) for y in range(60) for x in range(width) if first[y][x] != second[y][x]]
+        self.assertTrue(changed, "the clip does not move")
+        self.assertGreaterEqual(min(x for x, _ in changed), 50, changed[:20])
+        self.assertLess(max(x for x, _ in changed), 50 + 272, changed[:20])
+        self.assertEqual({first[y][x] for y in range(60) for x in range(50)}, {background})
 
     def test_cancel_button_stops_the_run(self):
         self.cancel_run(f"click {IDCANCEL}")
