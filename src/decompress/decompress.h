@@ -36,5 +36,6 @@ DWORD ReadBits(int n);
 // The decoders (methods 1, 2 to 5, 6, 8 and 9).
 void Unshrink(DWORD uncompressedSize, DWORD compressedSize, BYTE *workBuffer);
 LONG Unreduce(DWORD uncompressedSize, DWORD compressedSize, int factor, BYTE *workBuffer);
-LONG Explode(DWORD uncompressedSize, DWORD compressedSize, int dictionaryFlag, int treesFlag, BYTE *workBuffer);
+LONG Explode(DWORD uncompressedSize, DWORD compressedSize, int dictionaryFlag, int treesFlag,
+             BYTE *workBuffer);
 void InflateEntry(int deflate64);

@@ -123,7 +123,8 @@ LONG DecodeShannonFano(const ShannonFanoTree *tree) {
   }
 }
 
-LONG Explode(DWORD uncompressedSize, DWORD compressedSize, int dictionaryFlag, int treesFlag, BYTE *workBuffer) {
+LONG Explode(DWORD uncompressedSize, DWORD compressedSize, int dictionaryFlag, int treesFlag,
+             BYTE *workBuffer) {
   (void)compressedSize;
   ShannonFanoTree literalTree, lengthTree, distanceTree;
   BYTE *window = workBuffer;

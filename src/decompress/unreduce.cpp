@@ -89,8 +89,8 @@ LONG Unreduce(DWORD uncompressedSize, DWORD compressedSize, int factor, BYTE *wo
       state = 3;
       break;
     default: {
-      DWORD distance =
-          ((DWORD)(matchByte >> REDUCE_DISTANCE_SHIFT[factor]) & REDUCE_DISTANCE_HIGH_MASK[factor]) * 256 + y + 1;
+      DWORD high = (DWORD)(matchByte >> REDUCE_DISTANCE_SHIFT[factor]) & REDUCE_DISTANCE_HIGH_MASK[factor];
+      DWORD distance = high * 256 + y + 1;
       source = (out - distance) & (LEGACY_WINDOW_SIZE - 1);
       copyCount = length + 3;
       state = 0;

@@ -293,7 +293,8 @@ Bytes Reduce(const Bytes &data, const ReduceOptions &options) {
       std::vector<std::pair<size_t, uint8_t>> order;
       for (auto [b, n] : counts[v])
         order.push_back({n, b});
-      std::sort(order.begin(), order.end(), [](auto a, auto b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
+      std::sort(order.begin(), order.end(),
+                [](auto a, auto b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
       for (size_t i = 0; i < order.size() && int(i) < options.maxFollowers; i++)
         sets[v].push_back(order[i].second);
     }
@@ -561,7 +562,7 @@ DecodeResult RunDecoder(const DecoderCall &call, const Bytes &stream, uint32_t s
   long length = ftell(output);
   result.output.resize(size_t(length > 0 ? length : 0));
   rewind(output);
-  if (!result.output.empty() && fread(result.output.data(), 1, result.output.size(), output) != result.output.size())
+  if (fread(result.output.data(), 1, result.output.size(), output) != result.output.size())
     result.output.clear();
   fclose(input);
   fclose(output);

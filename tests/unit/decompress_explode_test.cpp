@@ -22,7 +22,7 @@ struct Flags {
 const Flags kAllFlags[] = {{false, false}, {false, true}, {true, false}, {true, true}};
 
 std::string Describe(Flags f) {
-  return std::string(f.dictionary8k ? "8K" : "4K") + (f.literalTree ? " with literal tree" : " plain literals");
+  return std::string(f.dictionary8k ? "8K" : "4K") + (f.literalTree ? " literal tree" : " plain literals");
 }
 
 Bytes FarRepeats() {

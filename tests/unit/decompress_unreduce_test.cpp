@@ -93,7 +93,8 @@ TEST(Unreduce, HandMadeCorners) {
   };
   for (const HandCase &c : cases) {
     SCOPED_TRACE(c.name);
-    DecodeResult r = RunDecoder(UnreduceCall(c.factor), PlainStream(c.secondStage), uint32_t(c.expected.size()));
+    uint32_t size = uint32_t(c.expected.size());
+    DecodeResult r = RunDecoder(UnreduceCall(c.factor), PlainStream(c.secondStage), size);
     EXPECT_EQ(r.output, c.expected);
   }
 }
