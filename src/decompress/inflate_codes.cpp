@@ -162,13 +162,19 @@ int InflateCodes(const CodeEntry *tl, const CodeEntry *td, DWORD bl, DWORD bd) {
       if (!CopyMatchAcrossTheEnd(window, &pos, from, length)) {
         return INFLATE_STOPPED;
       }
-    } else if (spare && pos + length + 8 <= INFLATE_WINDOW_SIZE && from + length + 8 <= INFLATE_WINDOW_SIZE) {
-      // Deflate reaches at most 32768 bytes back, so the up to seven bytes written behind the match are
-      // never read before the output overwrites them: copy in blocks of eight.
+    } else if (spare && pos + length + 16 <= INFLATE_WINDOW_SIZE && from + length + 16 <= INFLATE_WINDOW_SIZE) {
+      // Deflate reaches at most 32768 bytes back, so the up to fifteen bytes written behind the match are
+      // never read before the output overwrites them: copy in blocks of sixteen or eight.
       BYTE *out = window + pos;
       const BYTE *in = window + from;
       BYTE *end = out + length;
-      if (distance >= 8) {
+      if (distance >= 16) {
+        do {
+          memcpy(out, in, 16);
+          out += 16;
+          in += 16;
+        } while (out < end);
+      } else if (distance >= 8) {
         do {
           memcpy(out, in, 8);
           out += 8;
