@@ -1,6 +1,6 @@
 """Whole runs of the driver under Wine: a self-extracting file that extracts byte for byte behind the
-progress dialog and opens the folder (or starts nothing), and the command-line archive mode with a
-destination or with a bare archive name."""
+progress dialog and opens the folder (or starts nothing), a run the worker stops on an error, and the
+command-line archive mode with a destination or with a bare archive name."""
 
 import os
 import shutil
@@ -10,8 +10,8 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from harness import command_line  # noqa: E402
-from test_driver import (IDCANCEL, IDOK, PAYLOAD, DriverCase, create_folder_text, tree,  # noqa: E402
-                         with_folders)
+from test_driver import (EN, FOLDER_FORBIDDEN, IDCANCEL, IDOK, PAYLOAD, DriverCase,  # noqa: E402
+                         create_folder_text, tree, with_folders)
 
 
 class WholeRun(DriverCase):
@@ -38,6 +38,24 @@ class WholeRun(DriverCase):
         self.assertBoxes(t, [])
         self.assertEqual(t.processes, {}, str(t))
         self.assertExtracted(dest, PAYLOAD)
+
+    def test_worker_stopped_on_an_error_fails_the_run(self):
+        # A file stands where the archive has a folder: the worker stops with its message, the driver then
+        # reports failure and opens nothing, and what came before the stop stays.
+        dest = self.tmp.file("blocked")
+        os.mkdir(dest)
+        with open(os.path.join(dest, "docs"), "wb") as f:
+            f.write(b"in the way")
+        files = {"readme.txt": PAYLOAD["readme.txt"], "docs/": b"", "docs/guide/chapter 1.txt": b"text\r\n"}
+        package = self.make_package(files=files, dest=harness.to_windows(dest), skip_dialog=True,
+                                    overwrite=True, open_folder=True)
+        t = self.run_package(package, ["wait caption=VAZ-IDA", f"click {IDOK}", "wait-exit"])
+        self.assertExit(t, -1)
+        boxes = [(b.caption, b.msgbox["icon"], b.text) for b in t.message_boxes()]
+        self.assertEqual(boxes, [("VAZ-IDA", "error", EN[FOLDER_FORBIDDEN])], str(t))
+        self.assertProgressShownAndClosed(t)
+        self.assertEqual(t.processes, {}, str(t))
+        self.assertEqual(tree(dest), {"readme.txt": PAYLOAD["readme.txt"], "docs": b"in the way"})
 
     def test_command_line_archive_mode(self):
         # A ZIP made by Info-ZIP zip (deflated and stored entries), given with a destination on the command
