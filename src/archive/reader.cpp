@@ -49,13 +49,16 @@ DWORD LocateCentralDirectory(void) {
   while (start >= 0) {
     fseek(g_archiveFile, start, SEEK_SET);
     size_t count = fread(window, 1, END_RECORD_WINDOW_SIZE, g_archiveFile);
-    if (count == 0) return 0;
+    if (count == 0)
+      return 0;
     for (size_t i = 0; i + 4 <= count; i++) {
-      if (!IsSignature(window + i, KIND_END)) continue;
+      if (!IsSignature(window + i, KIND_END))
+        continue;
       // A record cut off by the window's end reads its missing bytes as 0.
       BYTE offset[4] = {0, 0, 0, 0};
       for (size_t k = 0; k < 4; k++)
-        if (i + 16 + k < count) offset[k] = window[i + 16 + k];
+        if (i + 16 + k < count)
+          offset[k] = window[i + 16 + k];
       fseek(g_archiveFile, 0, SEEK_SET);
       g_centralDirOffset = GetU32(offset);
       return g_centralDirOffset;
@@ -67,19 +70,23 @@ DWORD LocateCentralDirectory(void) {
 
 int CountLeadingOnes(BYTE value) {
   int count = 0;
-  while (count < 8 && (value & (0x80 >> count))) count++;
+  while (count < 8 && (value & (0x80 >> count)))
+    count++;
   return count;
 }
 
 int IsLikelyUtf8(const BYTE *name) {
-  if (!name[0]) return 0;
+  if (!name[0])
+    return 0;
   int pending = 0, units = 1, bytes = 0, singleSequence = 0;
   for (int i = 0; name[i]; i++) {
     BYTE b = name[i];
     int ones = CountLeadingOnes(b);
     if (pending > 0) {
-      if (ones != 1) return 0;
-      if (--pending == 0) units++;
+      if (ones != 1)
+        return 0;
+      if (--pending == 0)
+        units++;
     } else if (ones == 0) {
       units = b == '\n' ? 1 : units + 1;
     } else if (ones == 1) {
@@ -88,18 +95,21 @@ int IsLikelyUtf8(const BYTE *name) {
       pending = ones - 1;
       // A lone two-byte sequence after plain characters only counts when the ANSI code page could not
       // read its first byte as the start of a double-byte character.
-      if (units == i + 1) singleSequence = !IsDBCSLeadByte(b);
+      if (units == i + 1)
+        singleSequence = !IsDBCSLeadByte(b);
     }
     bytes++;
   }
-  if (pending > 0) return 0;
+  if (pending > 0)
+    return 0;
   return bytes > units || (bytes == units && singleSequence);
 }
 
 void ReplaceReservedChars(WCHAR *name) {
   for (; *name; name++) {
     WCHAR c = *name;
-    if (c == ':' || c == '*' || c == '?' || c == '"' || c == '<' || c == '>' || c == '|' || c == '\n' || c == '\r')
+    if (c == ':' || c == '*' || c == '?' || c == '"' || c == '<' || c == '>' || c == '|' || c == '\n' ||
+        c == '\r')
       *name = '_';
   }
 }
@@ -113,7 +123,8 @@ DWORD ReadCentralHeader(EntryHeader *entry, BYTE *headerBuffer) {
     int matched = 0;
     while (matched < 4) {
       int c = fgetc(g_archiveFile);
-      if (c == EOF) break;
+      if (c == EOF)
+        break;
       BYTE expected = matched == 0   ? 'P'
                       : matched == 1 ? 'K'
                                      : (BYTE)(g_signatureKinds[KIND_CENTRAL] + (matched - 2));
@@ -150,7 +161,8 @@ DWORD ReadCentralHeader(EntryHeader *entry, BYTE *headerBuffer) {
   if (((entry->flags & 0x800) || (haveCentral && g_centralHeader.hostSystem == 3)) && IsLikelyUtf8(raw)) {
     int n = MultiByteToWideChar(CP_UTF8, 0, (const char *)raw, -1, utf8Name, UTF8_NAME_UNITS);
     if (n > 0) {
-      if (n >= 2 && (utf8Name[n - 2] == '\r' || utf8Name[n - 2] == '\n')) utf8Name[n - 2] = 0;
+      if (n >= 2 && (utf8Name[n - 2] == '\r' || utf8Name[n - 2] == '\n'))
+        utf8Name[n - 2] = 0;
       decoded = 1;
     }
   }
@@ -158,13 +170,17 @@ DWORD ReadCentralHeader(EntryHeader *entry, BYTE *headerBuffer) {
   lstrcpynW(entry->name, wide, ENTRY_NAME_UNITS);
   ReplaceReservedChars(entry->name);
 
-  if (!haveCentral) return 0;
+  if (!haveCentral)
+    return 0;
   // With a data descriptor the local values are placeholders: usually 0, but a zip written to a pipe
   // may leave the encryption check in the CRC-32 and the size without the encryption header there.
   int described = entry->flags & 8;
-  if (described || !entry->crc32) entry->crc32 = g_centralHeader.crc32;
-  if (described || !entry->compressedSize) entry->compressedSize = g_centralHeader.compressedSize;
-  if (described || !entry->uncompressedSize) entry->uncompressedSize = g_centralHeader.uncompressedSize;
+  if (described || !entry->crc32)
+    entry->crc32 = g_centralHeader.crc32;
+  if (described || !entry->compressedSize)
+    entry->compressedSize = g_centralHeader.compressedSize;
+  if (described || !entry->uncompressedSize)
+    entry->uncompressedSize = g_centralHeader.uncompressedSize;
   g_centralDirOffset = nextCentral;
   return (g_centralHeader.externalAttributes & 0xFF) & 0xF7;
 }
@@ -182,7 +198,8 @@ static int ReadExtraBlock(EntryHeader *entry, const BYTE *block, DWORD length) {
   while (length - cursor > 4) {
     WORD id = GetU16(block + cursor);
     WORD size = GetU16(block + cursor + 2);
-    if (size > length - cursor - 4) break;
+    if (size > length - cursor - 4)
+      break;
     const BYTE *data = block + cursor + 4;
     if (id == EXTRA_NTFS) {
       // Reserved u32, then tagged attributes; tag 1 of size 24 holds the times, modification first.
@@ -208,7 +225,8 @@ static int ReadExtraBlock(EntryHeader *entry, const BYTE *block, DWORD length) {
 }
 
 int ReadLocalHeader(EntryHeader *entry, BYTE *headerBuffer) {
-  if (fread(headerBuffer, 1, LOCAL_FIXED_SIZE, g_archiveFile) < LOCAL_FIXED_SIZE) return 0;
+  if (fread(headerBuffer, 1, LOCAL_FIXED_SIZE, g_archiveFile) < LOCAL_FIXED_SIZE)
+    return 0;
   memset(entry, 0, sizeof *entry);
   const BYTE *p = headerBuffer;
   entry->versionNeeded = GetU16(p);
@@ -222,8 +240,10 @@ int ReadLocalHeader(EntryHeader *entry, BYTE *headerBuffer) {
   entry->nameLength = GetU16(p + 22);
   entry->extraLength = GetU16(p + 24);
 
-  if (entry->nameLength > MAX_ENTRY_NAME_BYTES) return 0;
-  if (fread(headerBuffer, 1, entry->nameLength, g_archiveFile) < entry->nameLength) return 0;
+  if (entry->nameLength > MAX_ENTRY_NAME_BYTES)
+    return 0;
+  if (fread(headerBuffer, 1, entry->nameLength, g_archiveFile) < entry->nameLength)
+    return 0;
   // The raw bytes wait in the name field until the central header decides their encoding.
   BYTE *raw = (BYTE *)entry->name;
   DWORD keep = entry->nameLength < MAX_ENTRY_NAME_BYTES ? entry->nameLength : (DWORD)MAX_ENTRY_NAME_BYTES - 1;
@@ -233,12 +253,15 @@ int ReadLocalHeader(EntryHeader *entry, BYTE *headerBuffer) {
   if (entry->extraLength) {
     // Only the first HEADER_BUFFER_SIZE bytes of a longer block are examined; the rest is read past.
     DWORD examined = entry->extraLength < HEADER_BUFFER_SIZE ? entry->extraLength : (DWORD)HEADER_BUFFER_SIZE;
-    if (fread(headerBuffer, 1, examined, g_archiveFile) < examined) return 0;
-    if (!ReadExtraBlock(entry, headerBuffer, examined)) return 0;
+    if (fread(headerBuffer, 1, examined, g_archiveFile) < examined)
+      return 0;
+    if (!ReadExtraBlock(entry, headerBuffer, examined))
+      return 0;
     DWORD rest = entry->extraLength - examined;
     while (rest) {
       DWORD chunk = rest < HEADER_BUFFER_SIZE ? rest : (DWORD)HEADER_BUFFER_SIZE;
-      if (fread(headerBuffer, 1, chunk, g_archiveFile) < chunk) return 0;
+      if (fread(headerBuffer, 1, chunk, g_archiveFile) < chunk)
+        return 0;
       rest -= chunk;
     }
   }
@@ -260,12 +283,15 @@ int ReadNextEntry(EntryHeader *entry, BYTE *scanWindow) {
   for (;;) {
     long windowStart = ftell(g_archiveFile);
     size_t count = fread(scanWindow, 1, SCAN_WINDOW_SIZE, g_archiveFile);
-    if (count <= SCAN_OVERLAP) return 0;
+    if (count <= SCAN_OVERLAP)
+      return 0;
     for (size_t i = 0; i < count - SCAN_OVERLAP; i++) {
-      if (!IsSignature(scanWindow + i, KIND_LOCAL)) continue;
+      if (!IsSignature(scanWindow + i, KIND_LOCAL))
+        continue;
       long after = ftell(g_archiveFile);
       fseek(g_archiveFile, windowStart + (long)i + 4, SEEK_SET);
-      if (ReadLocalHeader(entry, headerBuffer)) return 1;
+      if (ReadLocalHeader(entry, headerBuffer))
+        return 1;
       fseek(g_archiveFile, after, SEEK_SET);
     }
     fseek(g_archiveFile, -SCAN_OVERLAP, SEEK_CUR);

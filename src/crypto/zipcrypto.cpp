@@ -7,7 +7,6 @@
 #include "decompress/decompress.h"
 #include "extract/extract.h"
 
-
 DWORD g_keys[3];
 LONG g_decrypting;
 LONG g_aesActive;
@@ -27,7 +26,8 @@ void InitKeys(const char *password) {
   g_keys[0] = 0x12345678u;
   g_keys[1] = 0x23456789u;
   g_keys[2] = 0x34567890u;
-  for (const BYTE *p = (const BYTE *)password; *p; p++) UpdateKeys(*p);
+  for (const BYTE *p = (const BYTE *)password; *p; p++)
+    UpdateKeys(*p);
 }
 
 DWORD SetupDecryption(const char *password, EntryHeader *entry) {
@@ -36,7 +36,8 @@ DWORD SetupDecryption(const char *password, EntryHeader *entry) {
     g_decrypting = 0;
     return 1;
   }
-  if (!password[0]) return 0;
+  if (!password[0])
+    return 0;
   g_decrypting = 1;
   long start = ftell(g_archiveFile);
 
@@ -76,8 +77,7 @@ DWORD SetupDecryption(const char *password, EntryHeader *entry) {
       result = 1;
     }
   }
-  entry->compressedSize = entry->compressedSize > ENCRYPTION_HEADER_SIZE
-                              ? entry->compressedSize - ENCRYPTION_HEADER_SIZE
-                              : 0;
+  entry->compressedSize =
+      entry->compressedSize > ENCRYPTION_HEADER_SIZE ? entry->compressedSize - ENCRYPTION_HEADER_SIZE : 0;
   return result;
 }

@@ -21,10 +21,12 @@ int AskScript(const wchar_t *dialog, const WCHAR *subject, DesktopAnswer *answer
     answer->result = (int)hooked;
     answer->text.clear();
     DesktopAnswer queued;
-    if (DesktopTakeDialogAnswer(dialog, &queued)) answer->text = queued.text;
+    if (DesktopTakeDialogAnswer(dialog, &queued))
+      answer->text = queued.text;
     return 1;
   }
-  if (DesktopTakeDialogAnswer(dialog, answer)) return 1;
+  if (DesktopTakeDialogAnswer(dialog, answer))
+    return 1;
   answer->result = 0;
   answer->text.clear();
   return 0;

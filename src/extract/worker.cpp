@@ -36,7 +36,8 @@ void StripParentRefs(WCHAR *name) {
     scratch[out++] = name[i++];
   }
   scratch[out] = 0;
-  if (removed) lstrcpyW(name, scratch);
+  if (removed)
+    lstrcpyW(name, scratch);
 }
 
 int IsInsideDestination(const WCHAR *destination, const WCHAR *path, int allowSame) {
@@ -44,7 +45,8 @@ int IsInsideDestination(const WCHAR *destination, const WCHAR *path, int allowSa
   static WCHAR fullPath[FULL_PATH_UNITS];
   DWORD destinationLength = GetFullPathNameW(destination, FULL_PATH_UNITS, fullDestination, NULL);
   DWORD pathLength = GetFullPathNameW(path, FULL_PATH_UNITS, fullPath, NULL);
-  if (!destinationLength || destinationLength >= FULL_PATH_UNITS || !pathLength || pathLength >= FULL_PATH_UNITS)
+  if (!destinationLength || destinationLength >= FULL_PATH_UNITS || !pathLength ||
+      pathLength >= FULL_PATH_UNITS)
     return 0;
   if (fullDestination[destinationLength - 1] != '\\') {
     fullDestination[destinationLength++] = '\\';
@@ -53,14 +55,18 @@ int IsInsideDestination(const WCHAR *destination, const WCHAR *path, int allowSa
   if (pathLength + 1 == destinationLength && fullPath[pathLength] == 0 &&
       wcsncmp(fullPath, fullDestination, pathLength) == 0)
     return allowSame; // the destination without its backslash
-  if (pathLength < destinationLength || wcsncmp(fullPath, fullDestination, destinationLength) != 0) return 0;
-  if (pathLength == destinationLength && !allowSame) return 0;
+  if (pathLength < destinationLength || wcsncmp(fullPath, fullDestination, destinationLength) != 0)
+    return 0;
+  if (pathLength == destinationLength && !allowSame)
+    return 0;
   // A "." or ".." left standing by the normalisation would be evaluated again further down.
   for (const WCHAR *p = fullPath + destinationLength; *p;) {
     const WCHAR *end = p;
-    while (*end && *end != '\\') end++;
+    while (*end && *end != '\\')
+      end++;
     size_t length = (size_t)(end - p);
-    if ((length == 1 && p[0] == '.') || (length == 2 && p[0] == '.' && p[1] == '.')) return 0;
+    if ((length == 1 && p[0] == '.') || (length == 2 && p[0] == '.' && p[1] == '.'))
+      return 0;
     p = *end ? end + 1 : end;
   }
   return 1;
@@ -73,13 +79,15 @@ int NameStaysInside(const WCHAR *destination, const WCHAR *name) {
   static WCHAR candidate[FULL_PATH_UNITS];
   size_t destinationLength = wcslen(destination);
   size_t nameLength = wcslen(name);
-  if (destinationLength + nameLength + 2 > FULL_PATH_UNITS) return 0;
+  if (destinationLength + nameLength + 2 > FULL_PATH_UNITS)
+    return 0;
   lstrcpyW(candidate, destination);
   for (size_t i = 0; i < nameLength; i++) {
     candidate[destinationLength + i] = name[i];
     if (name[i] == '\\') {
       candidate[destinationLength + i + 1] = 0;
-      if (!IsInsideDestination(destination, candidate, 1)) return 0;
+      if (!IsInsideDestination(destination, candidate, 1))
+        return 0;
     }
   }
   candidate[destinationLength + nameLength] = 0;
@@ -118,7 +126,8 @@ int BuildOutputPath(const WCHAR *destination, WCHAR *name, WCHAR *outputPath) {
     MessageBoxW(NULL, text, L"VAZ-IDA", MB_ICONERROR);
     return -1;
   }
-  if (!lastSeparator[1]) return 0;
+  if (!lastSeparator[1])
+    return 0;
   lstrcatW(outputPath, lastSeparator + 1);
   return 1;
 }
@@ -126,14 +135,16 @@ int BuildOutputPath(const WCHAR *destination, WCHAR *name, WCHAR *outputPath) {
 void SetLastWriteTime(const WCHAR *path, const FILETIME *time, int folder) {
   HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                             folder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) return;
+  if (file == INVALID_HANDLE_VALUE)
+    return;
   SetFileTime(file, NULL, NULL, time);
   CloseHandle(file);
 }
 
 // The replace decision for an existing file: 1 extract, 0 skip, -1 Cancel.
 static int DecideOverwrite(const WCHAR *outputPath, const EntryHeader *entry) {
-  if (GetFileAttributesW(outputPath) == INVALID_FILE_ATTRIBUTES || g_overwriteWithoutAsking) return 1;
+  if (GetFileAttributesW(outputPath) == INVALID_FILE_ATTRIBUTES || g_overwriteWithoutAsking)
+    return 1;
   FILETIME existingTime = {0, 0};
   OverwriteRequest request;
   request.path = outputPath;
@@ -150,13 +161,16 @@ static int DecideOverwrite(const WCHAR *outputPath, const EntryHeader *entry) {
   }
   if (!g_newerOnly) {
     int answer = AskOverwrite(&request);
-    if (answer == OVERWRITE_CANCEL) return -1;
+    if (answer == OVERWRITE_CANCEL)
+      return -1;
     if (answer == OVERWRITE_YES_TO_ALL) {
       g_overwriteWithoutAsking = 1;
       return 1;
     }
-    if (answer != IDYES) return 0;
-    if (!g_newerOnly) return 1;
+    if (answer != IDYES)
+      return 0;
+    if (!g_newerOnly)
+      return 1;
   }
   return CompareFileTime(&existingTime, &entry->modified) == -1;
 }
@@ -206,7 +220,8 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
     // A size that wraps around to this entry's header or before would find the same header again, and
     // round again. (0xFFFFFFFF, a Zip64 placeholder, lands just before the data: the scan goes on.)
     DWORD headerStart = dataStart - 30 - entry.nameLength - entry.extraLength;
-    if (nextOffset < dataStart && nextOffset <= headerStart) break;
+    if (nextOffset < dataStart && nextOffset <= headerStart)
+      break;
 
     SlashesToBackslashes(entry.name);
     WCHAR *name = entry.name[0] == '\\' ? entry.name + 1 : entry.name;
@@ -246,7 +261,8 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
         passwords.entryName = name;
         int answer = AskPassword(&passwords);
         if (answer == PASSWORD_OK) {
-          if (SetupDecryption(passwords.password, &entry)) break;
+          if (SetupDecryption(passwords.password, &entry))
+            break;
           MessageBoxA(g_progressWindow, "Invalid Decryption Password.", "Warning", MB_ICONWARNING);
         } else if (answer == PASSWORD_CANCEL) {
           g_cancelState = CANCEL_USER;
@@ -268,7 +284,8 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
     if (extract && g_outputFile) {
       g_outputCrc = 0;
       g_outputFailed = 0;
-      if (!(entry.flags & 1)) SetupDecryption(NULL, NULL);
+      if (!(entry.flags & 1))
+        SetupDecryption(NULL, NULL);
       DecodeEntry(archivePath, &entry, workBuffer);
 
       long written = ftell(g_outputFile);
@@ -276,7 +293,8 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
       g_outputFile = NULL;
       if (g_cancelState) {
         // A file that already has its full size is complete and stays.
-        if ((DWORD)written != entry.uncompressedSize) DeleteFileW(outputPath);
+        if ((DWORD)written != entry.uncompressedSize)
+          DeleteFileW(outputPath);
         break;
       }
       if (entry.aesStrength)
@@ -285,7 +303,8 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
       if (g_outputCrc == entry.crc32 && !g_outputFailed) {
         SetLastWriteTime(outputPath, &entry.modified, 0);
         SetFileAttributesW(outputPath, entry.attributes);
-        if (g_deleteAfterSetup && g_setupCommand[0]) RememberExtractedFile(outputPath);
+        if (g_deleteAfterSetup && g_setupCommand[0])
+          RememberExtractedFile(outputPath);
       } else {
         DeleteFileW(outputPath);
         MessageBoxW(g_progressWindow, L"CRC Error!", L"VAZ-IDA", MB_ICONERROR);
@@ -294,7 +313,8 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
       g_outputFile = NULL;
     }
 
-    if (g_cancelState) break;
+    if (g_cancelState)
+      break;
     fseek(g_archiveFile, (long)nextOffset, SEEK_SET);
   }
 

@@ -25,7 +25,8 @@ ZipEntry Stored(const std::string &name, const std::string &data) {
 
 void SetTime(const fs::path &path, int64_t unixSeconds) {
   std::wstring p = HostFromLinuxPath(path.string());
-  HANDLE h = CreateFileW(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE h = CreateFileW(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, NULL);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   uint64_t ticks = (uint64_t)unixSeconds * 10000000ULL + 116444736000000000ULL;
   FILETIME t = {(DWORD)ticks, (DWORD)(ticks >> 32)};
@@ -63,7 +64,7 @@ TEST(WalkDecisions, ReplaceQuestion) {
     SCOPED_TRACE(c.label);
     sfxtest::TempDir temp;
     sfxtest::WriteFile(temp.file("a.zip"), BuildZip({Stored("a.txt", "new a"), Stored("sub/b.txt", "new b"),
-                                            Stored("c.txt", "new c")}));
+                                                     Stored("c.txt", "new c")}));
     fs::path dest = fs::path(temp.path()) / "dest";
     const char *names[3] = {"a.txt", "sub/b.txt", "c.txt"};
     fs::create_directories(dest / "sub");
@@ -84,7 +85,8 @@ TEST(WalkDecisions, ReplaceQuestion) {
     }
     for (int i = 0; i < 3; i++) {
       std::string content = Text(sfxtest::ReadFile((dest / names[i]).string()));
-      EXPECT_EQ(content, c.expected[i] == 'N' ? std::string("new ") + names[i][i == 1 ? 4 : 0] : "old") << names[i];
+      EXPECT_EQ(content, c.expected[i] == 'N' ? std::string("new ") + names[i][i == 1 ? 4 : 0] : "old")
+          << names[i];
     }
     // The animation stands still while each question is shown; Cancel closes the progress dialog.
     EXPECT_EQ(out.Sent(PAUSE_ANIMATION_MESSAGE), (int)c.questions);
@@ -106,9 +108,18 @@ struct PasswordCase {
 TEST(WalkDecisions, PasswordLoop) {
   const PasswordCase cases[] = {
       {"right", {{1, "one"}, {1, "two"}}, {"e1.txt", "e4.txt"}, "1111", 0, 0},
-      {"wrong then right", {{1, "bad"}, {1, "one"}, {1, "two"}}, {"e1.txt", "e1.txt", "e4.txt"}, "1111", 1, 0},
-      {"wrong then skip", {{1, "bad"}, {0, ""}, {1, "one"}, {1, "two"}}, {"e1.txt", "e1.txt", "e2.txt", "e4.txt"},
-       "0111", 1, 0},
+      {"wrong then right",
+       {{1, "bad"}, {1, "one"}, {1, "two"}},
+       {"e1.txt", "e1.txt", "e4.txt"},
+       "1111",
+       1,
+       0},
+      {"wrong then skip",
+       {{1, "bad"}, {0, ""}, {1, "one"}, {1, "two"}},
+       {"e1.txt", "e1.txt", "e2.txt", "e4.txt"},
+       "0111",
+       1,
+       0},
       {"empty then right", {{1, ""}, {1, "one"}, {0, ""}}, {"e1.txt", "e1.txt", "e4.txt"}, "1110", 1, 0},
       {"cancel", {{2, ""}}, {"e1.txt"}, "0000", 0, (DWORD)-1},
       {"no answer skips", {}, {"e1.txt", "e2.txt", "e4.txt"}, "0010", 0, 0},
@@ -128,7 +139,8 @@ TEST(WalkDecisions, PasswordLoop) {
     EXPECT_EQ(out.result, c.result);
     std::vector<std::wstring> asked = out.Asked(L"AskPassword");
     ASSERT_EQ(asked.size(), c.asked.size());
-    for (size_t i = 0; i < asked.size(); i++) EXPECT_EQ(asked[i], sfxtest::Widen(c.asked[i]));
+    for (size_t i = 0; i < asked.size(); i++)
+      EXPECT_EQ(asked[i], sfxtest::Widen(c.asked[i]));
     const ZipEntry *entries[4] = {&e1, &e2, &e3, &e4};
     for (int i = 0; i < 4; i++) {
       fs::path p = dest / entries[i]->name;
@@ -158,8 +170,9 @@ TEST(WalkDecisions, PasswordLoop) {
 
 TEST(WalkDecisions, RefusedNamesAreSkippedAndTheWalkGoesOn) {
   sfxtest::TempDir temp;
-  sfxtest::WriteFile(temp.file("n.zip"), BuildZip({Stored("good1.txt", "1"), Stored("semi;colon.txt", "x"), Stored("   ", "x"),
-                                          Stored("a:b?.txt", "reserved"), Stored("good2.txt", "2")}));
+  sfxtest::WriteFile(temp.file("n.zip"),
+                     BuildZip({Stored("good1.txt", "1"), Stored("semi;colon.txt", "x"), Stored("   ", "x"),
+                               Stored("a:b?.txt", "reserved"), Stored("good2.txt", "2")}));
   fs::path dest = fs::path(temp.path()) / "dest";
   WalkOutcome out = RunWalk(temp.file("n.zip"), dest.string());
   EXPECT_EQ(out.result, 0u);
@@ -170,7 +183,8 @@ TEST(WalkDecisions, RefusedNamesAreSkippedAndTheWalkGoesOn) {
   EXPECT_EQ(boxes[0]->style & 0xF0, (UINT)MB_ICONWARNING);
   EXPECT_EQ(boxes[0]->window, nullptr);
   EXPECT_EQ(boxes[1]->text, L"\n\ninvalid filename.(skipped)");
-  std::map<std::string, std::string> expected = {{"good1.txt", "1"}, {"a_b_.txt", "reserved"}, {"good2.txt", "2"}};
+  std::map<std::string, std::string> expected = {
+      {"good1.txt", "1"}, {"a_b_.txt", "reserved"}, {"good2.txt", "2"}};
   EXPECT_EQ(Tree(dest.string()), expected);
 }
 
@@ -196,7 +210,8 @@ TEST(WalkDecisions, HostileNamesNeverLeaveTheDestination) {
       {"x/.. /y.txt", "x/.. /y.txt"},
   };
   std::vector<ZipEntry> entries;
-  for (const Case &c : cases) entries.push_back(Stored(c.raw, std::string("data of ") + c.raw));
+  for (const Case &c : cases)
+    entries.push_back(Stored(c.raw, std::string("data of ") + c.raw));
   entries.push_back(Stored("last.txt", "last"));
   sfxtest::TempDir temp;
   sfxtest::WriteFile(temp.file("h.zip"), BuildZip(entries));
@@ -221,8 +236,10 @@ TEST(WalkDecisions, HostileNamesNeverLeaveTheDestination) {
     EXPECT_EQ(b->caption, L"VAZ-IDA");
   }
   std::set<std::string> beside, above;
-  for (auto &e : fs::directory_iterator(outer)) beside.insert(e.path().filename().string());
-  for (auto &e : fs::directory_iterator(temp.path())) above.insert(e.path().filename().string());
+  for (auto &e : fs::directory_iterator(outer))
+    beside.insert(e.path().filename().string());
+  for (auto &e : fs::directory_iterator(temp.path()))
+    above.insert(e.path().filename().string());
   EXPECT_EQ(beside, std::set<std::string>{"dest"});
   EXPECT_EQ(above, (std::set<std::string>{"h.zip", "outer"}));
 }
@@ -253,8 +270,9 @@ TEST(WalkDecisions, CrcFailuresAndMissingDecoders) {
 
 TEST(WalkDecisions, FolderThatCannotBeCreatedStopsTheWalk) {
   sfxtest::TempDir temp;
-  sfxtest::WriteFile(temp.file("f.zip"),
-            BuildZip({Stored("first.txt", "1"), Stored("blocker/inside.txt", "x"), Stored("after.txt", "2")}));
+  sfxtest::WriteFile(
+      temp.file("f.zip"),
+      BuildZip({Stored("first.txt", "1"), Stored("blocker/inside.txt", "x"), Stored("after.txt", "2")}));
   fs::path dest = fs::path(temp.path()) / "dest";
   fs::create_directories(dest);
   sfxtest::WriteFile((dest / "blocker").string(), std::string("a file where a folder should be"));
@@ -272,9 +290,11 @@ TEST(WalkDecisions, FolderThatCannotBeCreatedStopsTheWalk) {
 
 TEST(WalkDecisions, CancelDuringALargeStoredEntryRemovesThePartialFile) {
   std::string big(1 << 20, 'b');
-  for (size_t i = 0; i < big.size(); i++) big[i] = (char)(i * 7 + (i >> 9));
+  for (size_t i = 0; i < big.size(); i++)
+    big[i] = (char)(i * 7 + (i >> 9));
   sfxtest::TempDir temp;
-  sfxtest::WriteFile(temp.file("big.zip"), BuildZip({Stored("small.txt", "s"), Stored("big.bin", big), Stored("after.txt", "a")}));
+  sfxtest::WriteFile(temp.file("big.zip"),
+                     BuildZip({Stored("small.txt", "s"), Stored("big.bin", big), Stored("after.txt", "a")}));
   fs::path dest = fs::path(temp.path()) / "dest";
   int progress = 0;
   WalkOptions options;
@@ -299,13 +319,15 @@ TEST(WalkDecisions, VerifiedFilesAreRememberedForDeletion) {
   ZipEntry folder = Stored("dir/", "");
   folder.externalAttributes = 0x10;
   sfxtest::TempDir temp;
-  sfxtest::WriteFile(temp.file("r.zip"), BuildZip({Stored("one.txt", "1"), folder, bad, Stored("dir/two.txt", "2")}));
+  sfxtest::WriteFile(temp.file("r.zip"),
+                     BuildZip({Stored("one.txt", "1"), folder, bad, Stored("dir/two.txt", "2")}));
   fs::path dest = fs::path(temp.path()) / "dest";
   WalkOptions options;
   options.deleteAfterSetup = true;
   WalkOutcome out = RunWalk(temp.file("r.zip"), dest.string(), options);
   std::vector<std::wstring> remembered;
-  for (WCHAR *p = StringListFirst(); p; p = StringListNext()) remembered.push_back(p);
+  for (WCHAR *p = StringListFirst(); p; p = StringListNext())
+    remembered.push_back(p);
   std::vector<std::wstring> expected = {HostFromLinuxPath((dest / "one.txt").string()),
                                         HostFromLinuxPath((dest / "dir" / "two.txt").string())};
   EXPECT_EQ(remembered, expected);
@@ -317,7 +339,8 @@ TEST(WalkDecisions, StrongEncryptionIsRefusedAndStopsTheWalk) {
   strong.flags = 0x41;
   strong.localExtra = {0x17, 0x00, 0x08, 0x00, 0x02, 0x00, 0x0E, 0x66, 0x00, 0x01, 0x01, 0x00};
   sfxtest::TempDir temp;
-  sfxtest::WriteFile(temp.file("s.zip"), BuildZip({Stored("before.txt", "b"), strong, Stored("after.txt", "a")}));
+  sfxtest::WriteFile(temp.file("s.zip"),
+                     BuildZip({Stored("before.txt", "b"), strong, Stored("after.txt", "a")}));
   fs::path dest = fs::path(temp.path()) / "dest";
   WalkOutcome out = RunWalk(temp.file("s.zip"), dest.string());
   EXPECT_EQ(out.cancelState, -1);

@@ -23,8 +23,8 @@ namespace walktest {
 inline HWND FakeProgressWindow() { return reinterpret_cast<HWND>(0x1006); }
 
 struct WalkOptions {
-  std::vector<DesktopAnswer> passwords;  // queued for AskPassword, in order
-  std::vector<int> overwriteAnswers;     // queued for AskOverwrite (1004 = Newer)
+  std::vector<DesktopAnswer> passwords; // queued for AskPassword, in order
+  std::vector<int> overwriteAnswers;    // queued for AskOverwrite (1004 = Newer)
   bool overwriteWithoutAsking = false;
   UINT codePage = 1252;
   std::function<bool(const DesktopCall &, LRESULT *)> hook; // sees every call first
@@ -40,20 +40,23 @@ struct WalkOutcome {
   std::vector<const DesktopCall *> Boxes() const {
     std::vector<const DesktopCall *> out;
     for (const DesktopCall &c : calls)
-      if (c.kind == DesktopKind::MessageBox) out.push_back(&c);
+      if (c.kind == DesktopKind::MessageBox)
+        out.push_back(&c);
     return out;
   }
   // Subjects of the named question, in order.
   std::vector<std::wstring> Asked(const std::wstring &dialog) const {
     std::vector<std::wstring> out;
     for (const DesktopCall &c : calls)
-      if (c.kind == DesktopKind::Dialog && c.caption == dialog) out.push_back(c.text);
+      if (c.kind == DesktopKind::Dialog && c.caption == dialog)
+        out.push_back(c.text);
     return out;
   }
   int Sent(UINT message) const {
     int n = 0;
     for (const DesktopCall &c : calls)
-      if (c.kind == DesktopKind::SendMessage && c.message == message) n++;
+      if (c.kind == DesktopKind::SendMessage && c.message == message)
+        n++;
     return n;
   }
 };
@@ -63,9 +66,12 @@ inline WalkOutcome RunWalk(const std::string &archive, const std::string &destin
   WalkOutcome outcome;
   HostSetAnsiCodePage(options.codePage);
   DesktopReset();
-  for (const DesktopAnswer &a : options.passwords) DesktopQueueDialogAnswer(L"AskPassword", a);
-  for (int a : options.overwriteAnswers) DesktopQueueDialogAnswer(L"AskOverwrite", DesktopAnswer{a, ""});
-  if (options.hook) DesktopSetHook(options.hook);
+  for (const DesktopAnswer &a : options.passwords)
+    DesktopQueueDialogAnswer(L"AskPassword", a);
+  for (int a : options.overwriteAnswers)
+    DesktopQueueDialogAnswer(L"AskOverwrite", DesktopAnswer{a, ""});
+  if (options.hook)
+    DesktopSetHook(options.hook);
   g_cancelState = 0;
   g_overwriteWithoutAsking = options.overwriteWithoutAsking ? 1 : 0;
   g_newerOnly = 0;
@@ -82,7 +88,8 @@ inline WalkOutcome RunWalk(const std::string &archive, const std::string &destin
     return outcome;
   }
   if (!LocateCentralDirectory()) {
-    if (options.expectEndRecord) ADD_FAILURE() << "no end record in " << archive;
+    if (options.expectEndRecord)
+      ADD_FAILURE() << "no end record in " << archive;
     fclose(g_archiveFile);
     g_archiveFile = nullptr;
     return outcome;
@@ -102,7 +109,8 @@ inline WalkOutcome RunWalk(const std::string &archive, const std::string &destin
 inline std::map<std::string, std::string> Tree(const std::string &root) {
   std::map<std::string, std::string> out;
   std::error_code ec;
-  if (!std::filesystem::exists(root, ec)) return out;
+  if (!std::filesystem::exists(root, ec))
+    return out;
   for (auto &e : std::filesystem::recursive_directory_iterator(root)) {
     std::string rel = std::filesystem::relative(e.path(), root).string();
     if (e.is_directory()) {

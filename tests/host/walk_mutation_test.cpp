@@ -39,7 +39,8 @@ Bytes Seed() {
 size_t CountLocalSignatures(const Bytes &b) {
   size_t n = 0;
   for (size_t i = 0; i + 4 <= b.size(); i++)
-    if (b[i] == 'P' && b[i + 1] == 'K' && b[i + 2] == 3 && b[i + 3] == 4) n++;
+    if (b[i] == 'P' && b[i + 1] == 'K' && b[i + 2] == 3 && b[i + 3] == 4)
+      n++;
   return n;
 }
 
@@ -53,7 +54,8 @@ Bytes Mutate(const Bytes &seed, std::mt19937 &rng) {
     case 1: b[at] ^= (uint8_t)(1u << (rng() % 8)); break;
     case 2: b[at] = (uint8_t)(rng() % 2 ? 0xFF : 0x00); break;
     default:
-      if (b.size() > 64) b.resize(b.size() - rng() % 64);
+      if (b.size() > 64)
+        b.resize(b.size() - rng() % 64);
       break;
     }
   }
@@ -82,7 +84,8 @@ TEST(WalkMutation, ReaderEndsOnDamagedArchives) {
         EXPECT_LT(wcslen(entry.name), (size_t)ENTRY_NAME_UNITS);
         // The walk moves forward past each header it delivers.
         fseek(g_archiveFile, data + (long)(entry.compressedSize & 0x7FFFFFFF), SEEK_SET);
-        if (delivered > 64) break;
+        if (delivered > 64)
+          break;
       }
     }
     fclose(g_archiveFile);
@@ -108,8 +111,10 @@ TEST(WalkMutation, WorkerEndsAndStaysInsideOnDamagedArchives) {
     EXPECT_TRUE(out.result == 0 || out.result == (DWORD)-1);
   }
   std::set<std::string> beside, above;
-  for (auto &e : fs::directory_iterator(outer)) beside.insert(e.path().filename().string());
-  for (auto &e : fs::directory_iterator(temp.path())) above.insert(e.path().filename().string());
+  for (auto &e : fs::directory_iterator(outer))
+    beside.insert(e.path().filename().string());
+  for (auto &e : fs::directory_iterator(temp.path()))
+    above.insert(e.path().filename().string());
   EXPECT_EQ(beside, (std::set<std::string>{"d0", "d1", "d2", "d3"}));
   EXPECT_EQ(above, (std::set<std::string>{"outer", "w.zip"}));
 }
@@ -131,7 +136,8 @@ TEST(WalkMutation, WrappingSizeDoesNotSendTheWalkBack) {
   int asked = 0;
   WalkOptions options;
   options.hook = [&](const DesktopCall &call, LRESULT *) {
-    if (call.kind == DesktopKind::SetDlgItemText && ++asked > 5) g_cancelState = -1; // stop a runaway walk
+    if (call.kind == DesktopKind::SetDlgItemText && ++asked > 5)
+      g_cancelState = -1; // stop a runaway walk
     return false;
   };
   WalkOutcome out = RunWalk(temp.file("loop.zip"), dest.string(), options);

@@ -39,8 +39,10 @@ void MakeSourceTree(const fs::path &src) {
   sfxtest::WriteFile((src / "with space.txt").string(), std::string("spaced out\n"));
   sfxtest::Bytes mid(70000), big(300000);
   uint32_t x = 12345;
-  for (auto &b : mid) b = (uint8_t)((x = x * 1103515245 + 12345) >> 24);
-  for (size_t i = 0; i < big.size(); i++) big[i] = (uint8_t)((i % 251) ^ (i >> 13));
+  for (auto &b : mid)
+    b = (uint8_t)((x = x * 1103515245 + 12345) >> 24);
+  for (size_t i = 0; i < big.size(); i++)
+    big[i] = (uint8_t)((i % 251) ^ (i >> 13));
   sfxtest::WriteFile((src / "sub" / "mid.bin").string(), mid);
   sfxtest::WriteFile((src / "sub" / "deeper" / "big.bin").string(), big);
   int64_t t = 1600000000;
@@ -58,8 +60,9 @@ int64_t MTime(const fs::path &p) {
 // Whether any entry of the archive has the general-purpose flag, as Python's zipfile reads it.
 bool AnyEntryFlag(const std::string &archive, int flag) {
   return sfxtest::Run("python3 -c \"import sys, zipfile\n"
-                      "sys.exit(0 if any(i.flag_bits & " + std::to_string(flag) +
-                      " for i in zipfile.ZipFile(sys.argv[1]).infolist()) else 1)\" " + Quote(archive)) == 0;
+                      "sys.exit(0 if any(i.flag_bits & " +
+                      std::to_string(flag) + " for i in zipfile.ZipFile(sys.argv[1]).infolist()) else 1)\" " +
+                      Quote(archive)) == 0;
 }
 
 struct PeerArchive {
@@ -70,7 +73,8 @@ struct PeerArchive {
 };
 
 TEST(WalkPeers, InfoZipArchivesExtractLikeUnzip) {
-  if (!HavePeers()) GTEST_SKIP() << "zip or unzip missing";
+  if (!HavePeers())
+    GTEST_SKIP() << "zip or unzip missing";
   const PeerArchive archives[] = {
       {"stored", "zip -q -r -X -0 \"$OUT\" .", false, false},
       // Info-ZIP gives every encrypted entry a data descriptor, so that its check byte can be the time's.
@@ -92,7 +96,8 @@ TEST(WalkPeers, InfoZipArchivesExtractLikeUnzip) {
     fs::path ours = fs::path(temp.path()) / ("ours" + std::to_string(n));
     fs::path theirs = fs::path(temp.path()) / ("unzip" + std::to_string(n));
     n++;
-    ASSERT_EQ(sfxtest::Run("cd " + Quote(src.string()) + " && OUT=" + Quote(archive) + " && " + a.command), 0);
+    ASSERT_EQ(sfxtest::Run("cd " + Quote(src.string()) + " && OUT=" + Quote(archive) + " && " + a.command),
+              0);
     sfxtest::Bytes bytes = sfxtest::ReadFile(archive);
     ASSERT_GT(bytes.size(), 300u);
     EXPECT_EQ(AnyEntryFlag(archive, 8), a.descriptors);
@@ -115,7 +120,8 @@ TEST(WalkPeers, InfoZipArchivesExtractLikeUnzip) {
     EXPECT_EQ(extracted, Tree(theirs.string()));
     EXPECT_EQ(extracted, source);
     for (const auto &[rel, content] : source) {
-      if (content == "/") continue;
+      if (content == "/")
+        continue;
       EXPECT_EQ(MTime(ours / rel), MTime(src / rel)) << rel;
       EXPECT_EQ(MTime(ours / rel), MTime(theirs / rel)) << rel;
     }
@@ -123,7 +129,8 @@ TEST(WalkPeers, InfoZipArchivesExtractLikeUnzip) {
 }
 
 TEST(WalkPeers, StreamFedEntryWithDescriptorIsFollowedByTheNextEntry) {
-  if (!HavePeers()) GTEST_SKIP() << "zip or unzip missing";
+  if (!HavePeers())
+    GTEST_SKIP() << "zip or unzip missing";
   sfxtest::TempDir temp;
   std::string archive = temp.file("s.zip");
   // "-" is read from a pipe into a zip written to a pipe: the local header holds placeholders (Zip64's
@@ -141,7 +148,8 @@ TEST(WalkPeers, StreamFedEntryWithDescriptorIsFollowedByTheNextEntry) {
 }
 
 TEST(WalkPeers, PythonUtf8NamesWithTheirFlag) {
-  if (!sfxtest::HaveTool("python3")) GTEST_SKIP() << "python3 missing";
+  if (!sfxtest::HaveTool("python3"))
+    GTEST_SKIP() << "python3 missing";
   sfxtest::TempDir temp;
   std::string archive = temp.file("u.zip");
   ASSERT_EQ(sfxtest::Run("python3 -c \"import sys, zipfile\n"
@@ -167,28 +175,31 @@ TEST(WalkPeers, PythonUtf8NamesWithTheirFlag) {
 }
 
 TEST(WalkPeers, JapaneseWindowsNamesInTheAnsiCodePage) {
-  if (!sfxtest::HaveTool("python3")) GTEST_SKIP() << "python3 missing";
+  if (!sfxtest::HaveTool("python3"))
+    GTEST_SKIP() << "python3 missing";
   sfxtest::TempDir temp;
   std::string archive = temp.file("j.zip");
   std::string script = temp.file("mk.py");
   // As a Japanese Windows zipper writes them: code page 932 bytes, no UTF-8 flag, made on FAT.
-  sfxtest::WriteFile(script, std::string("import sys, zipfile\n"
-                                          "class RawInfo(zipfile.ZipInfo):\n"
-                                          "    __slots__ = ('raw',)\n"
-                                          "    def _encodeFilenameFlags(self):\n"
-                                          "        return self.raw, self.flag_bits\n"
-                                          "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-                                          "    for name, data in [('日本語/テスト.txt', b't'), ('表.txt', b'h')]:\n"
-                                          "        zi = RawInfo(name, date_time=(2020, 2, 29, 13, 37, 58))\n"
-                                          "        zi.create_system = 0\n"
-                                          "        zi.raw = name.encode('cp932')\n"
-                                          "        z.writestr(zi, data)\n"));
+  sfxtest::WriteFile(script,
+                     std::string("import sys, zipfile\n"
+                                 "class RawInfo(zipfile.ZipInfo):\n"
+                                 "    __slots__ = ('raw',)\n"
+                                 "    def _encodeFilenameFlags(self):\n"
+                                 "        return self.raw, self.flag_bits\n"
+                                 "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                                 "    for name, data in [('日本語/テスト.txt', b't'), ('表.txt', b'h')]:\n"
+                                 "        zi = RawInfo(name, date_time=(2020, 2, 29, 13, 37, 58))\n"
+                                 "        zi.create_system = 0\n"
+                                 "        zi.raw = name.encode('cp932')\n"
+                                 "        z.writestr(zi, data)\n"));
   ASSERT_EQ(sfxtest::Run("python3 " + Quote(script) + " " + Quote(archive)), 0);
   fs::path ja = fs::path(temp.path()) / "ja";
   WalkOptions options;
   options.codePage = 932;
   EXPECT_EQ(RunWalk(archive, ja.string(), options).result, 0u);
-  std::map<std::string, std::string> japanese = {{"日本語", "/"}, {"日本語/テスト.txt", "t"}, {"表.txt", "h"}};
+  std::map<std::string, std::string> japanese = {
+      {"日本語", "/"}, {"日本語/テスト.txt", "t"}, {"表.txt", "h"}};
   EXPECT_EQ(Tree(ja.string()), japanese);
   // In code page 1252 the same bytes read as Western text; the trail byte 0x5C of 表 is a backslash there.
   fs::path west = fs::path(temp.path()) / "west";
@@ -265,15 +276,18 @@ TEST(WalkReader, EndRecordSearchWindows) {
     size_t comment;
     size_t prefix;
     DWORD found;
-  } cases[] = {{234, 2000, 2036}, {300, 2000, 2036}, {600, 2000, 2036}, {0, 0, 36},
+  } cases[] = {{234, 2000, 2036},
+               {300, 2000, 2036},
+               {600, 2000, 2036},
+               {0, 0, 36},
                // windows do not overlap: an end record across a window boundary is not seen
                {250, 2000, 0},
                // the stretch before the last full window is not examined
                {300, 0, 0}};
   for (const Case &c : cases) {
     std::string path = temp.file("e" + std::to_string(c.comment) + "-" + std::to_string(c.prefix) + ".zip");
-    sfxtest::WriteFile(path, BuildZip(one, std::string(c.comment, 'k'), sfxtest::Bytes(prefix.begin(),
-                                                                                        prefix.begin() + c.prefix)));
+    sfxtest::WriteFile(path, BuildZip(one, std::string(c.comment, 'k'),
+                                      sfxtest::Bytes(prefix.begin(), prefix.begin() + c.prefix)));
     g_archiveFile = fopen(path.c_str(), "rb");
     ASSERT_TRUE(g_archiveFile);
     EXPECT_EQ(LocateCentralDirectory(), c.found) << c.comment << " " << c.prefix;
@@ -304,7 +318,8 @@ int RunTool(const std::string &args, std::string *output) {
 }
 
 TEST(WalkTool, MessagesAndExitStatus) {
-  if (!fs::exists(Tool())) GTEST_SKIP() << "sfx-extract not built";
+  if (!fs::exists(Tool()))
+    GTEST_SKIP() << "sfx-extract not built";
   ZipEntry secret;
   secret.name = "secret.txt";
   secret.data = {'s'};
@@ -334,12 +349,16 @@ TEST(WalkTool, MessagesAndExitStatus) {
   EXPECT_EQ(out, "MessageBox [VAZ-IDA] error: not supported archive format.\n");
 
   // An existing file and the replace question answered with Cancel, No, or not at all.
-  EXPECT_EQ(RunTool(Quote(temp.file("p.zip")) + " " + Quote(temp.file("d1")) + " --answer-overwrite cancel", &out),
-            1);
-  EXPECT_EQ(RunTool(Quote(temp.file("p.zip")) + " " + Quote(temp.file("d1")) + " --answer-overwrite no", &out), 0);
+  EXPECT_EQ(
+      RunTool(Quote(temp.file("p.zip")) + " " + Quote(temp.file("d1")) + " --answer-overwrite cancel", &out),
+      1);
+  EXPECT_EQ(
+      RunTool(Quote(temp.file("p.zip")) + " " + Quote(temp.file("d1")) + " --answer-overwrite no", &out), 0);
   sfxtest::WriteFile(temp.file("d1/plain.txt"), std::string("changed"));
-  EXPECT_EQ(RunTool(Quote(temp.file("p.zip")) + " " + Quote(temp.file("d1")) + " --overwrite --password right", &out),
-            0);
+  EXPECT_EQ(
+      RunTool(Quote(temp.file("p.zip")) + " " + Quote(temp.file("d1")) + " --overwrite --password right",
+              &out),
+      0);
   EXPECT_EQ(sfxtest::ReadFile(temp.file("d1/plain.txt")), plain.data);
 
   sfxtest::WriteFile(temp.file("junk.zip"), std::string(1000, 'j'));

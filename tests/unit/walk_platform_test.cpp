@@ -98,7 +98,8 @@ TEST(WalkTime, LocalAndUtcAreInverse) {
   EXPECT_EQ(CompareFileTime(&utc, &utc), 0);
   FILETIME later = utc;
   later.dwLowDateTime += 1;
-  if (!later.dwLowDateTime) later.dwHighDateTime++;
+  if (!later.dwLowDateTime)
+    later.dwHighDateTime++;
   EXPECT_EQ(CompareFileTime(&utc, &later), -1);
   EXPECT_EQ(CompareFileTime(&later, &utc), 1);
 }
@@ -116,23 +117,17 @@ TEST(WalkFullPath, NormalisesAsThePlatformDoes) {
     const wchar_t *input;
     const wchar_t *expected;
   } cases[] = {
-      {L"Z:\\a\\b\\..\\c", L"Z:\\a\\c"},
-      {L"Z:\\a\\.\\b", L"Z:\\a\\b"},
-      {L"Z:\\a\\\\\\b", L"Z:\\a\\b"},
-      {L"Z:/a/b", L"Z:\\a\\b"},
-      {L"Z:\\a\\b\\", L"Z:\\a\\b\\"},
-      {L"Z:\\a\\b. . ", L"Z:\\a\\b"},
-      {L"Z:\\a\\b.\\c", L"Z:\\a\\b\\c"},
-      {L"Z:\\a\\..\\..\\..\\x", L"Z:\\x"},
-      {L"Z:\\a\\b\\..", L"Z:\\a"},
-      {L"Z:\\a\\CON", L"\\\\.\\CON"},
-      {L"Z:\\a\\nul.txt", L"\\\\.\\nul"},
-      {L"Z:\\a\\COM1", L"\\\\.\\COM1"},
-      {L"Z:\\a\\lpt9.log", L"\\\\.\\lpt9"},
-      {L"Z:\\a\\CONSOLE", L"Z:\\a\\CONSOLE"},
+      {L"Z:\\a\\b\\..\\c", L"Z:\\a\\c"},    {L"Z:\\a\\.\\b", L"Z:\\a\\b"},
+      {L"Z:\\a\\\\\\b", L"Z:\\a\\b"},       {L"Z:/a/b", L"Z:\\a\\b"},
+      {L"Z:\\a\\b\\", L"Z:\\a\\b\\"},       {L"Z:\\a\\b. . ", L"Z:\\a\\b"},
+      {L"Z:\\a\\b.\\c", L"Z:\\a\\b\\c"},    {L"Z:\\a\\..\\..\\..\\x", L"Z:\\x"},
+      {L"Z:\\a\\b\\..", L"Z:\\a"},          {L"Z:\\a\\CON", L"\\\\.\\CON"},
+      {L"Z:\\a\\nul.txt", L"\\\\.\\nul"},   {L"Z:\\a\\COM1", L"\\\\.\\COM1"},
+      {L"Z:\\a\\lpt9.log", L"\\\\.\\lpt9"}, {L"Z:\\a\\CONSOLE", L"Z:\\a\\CONSOLE"},
       {L"Z:\\a\\COM0", L"Z:\\a\\COM0"},
   };
-  for (const Case &c : cases) EXPECT_EQ(FullPath(c.input), c.expected) << sfxtest::Narrow(c.input);
+  for (const Case &c : cases)
+    EXPECT_EQ(FullPath(c.input), c.expected) << sfxtest::Narrow(c.input);
 }
 
 TEST(WalkFullPath, ReportsTheNeededSize) {
@@ -168,7 +163,7 @@ struct HostileName {
 const HostileName kHostileNames[] = {
     {"..", nullptr},
     {"a/..", nullptr},
-    {"....//evil.txt", nullptr},          // "..\" appears once the first one is stripped
+    {"....//evil.txt", nullptr}, // "..\" appears once the first one is stripped
     {"....//....//evil.txt", nullptr},
     {"....//new/....//dest/x.txt", nullptr}, // a folder level outside, the file back inside
     {"CON", nullptr},
@@ -196,7 +191,8 @@ TEST(WalkContainment, HostileNamesStayInsideTheDestination) {
     std::wstring name = Prepare(h.raw);
     int inside = NameStaysInside(destination.c_str(), name.c_str());
     EXPECT_EQ(inside != 0, h.inside != nullptr) << h.raw << " prepared as " << sfxtest::Narrow(name);
-    if (!inside) continue;
+    if (!inside)
+      continue;
     // Build the path as the worker does and create the file there.
     WCHAR prepared[ENTRY_NAME_UNITS];
     wcscpy(prepared, name.c_str());
@@ -209,8 +205,10 @@ TEST(WalkContainment, HostileNamesStayInsideTheDestination) {
   }
   // Nothing beside the destination, nothing beside its parent.
   std::set<std::string> outerNames, tempNames;
-  for (auto &e : fs::directory_iterator(outer)) outerNames.insert(e.path().filename().string());
-  for (auto &e : fs::directory_iterator(temp.path())) tempNames.insert(e.path().filename().string());
+  for (auto &e : fs::directory_iterator(outer))
+    outerNames.insert(e.path().filename().string());
+  for (auto &e : fs::directory_iterator(temp.path()))
+    tempNames.insert(e.path().filename().string());
   EXPECT_EQ(outerNames, std::set<std::string>{"dest"});
   EXPECT_EQ(tempNames, std::set<std::string>{"outer"});
 }
@@ -238,7 +236,8 @@ struct DecodedName {
 std::vector<std::wstring> ReadNames(const std::string &path) {
   std::vector<std::wstring> names;
   g_archiveFile = OpenArchive(path);
-  if (!g_archiveFile) return names;
+  if (!g_archiveFile)
+    return names;
   EXPECT_NE(LocateCentralDirectory(), 0u);
   static BYTE window[SCAN_WINDOW_SIZE];
   static EntryHeader entry;
@@ -253,7 +252,9 @@ std::vector<std::wstring> ReadNames(const std::string &path) {
 
 void CheckNamesForCodePage(UINT codePage) {
   const DecodedName cases[] = {
-      {"Gr\xC3\xBC\xC3\x9F" "e/\xE6\x97\xA5\xE6\x9C\xAC.txt", 0x800, 0, "Grüße/日本.txt", "Grüße/日本.txt"},
+      {"Gr\xC3\xBC\xC3\x9F"
+       "e/\xE6\x97\xA5\xE6\x9C\xAC.txt",
+       0x800, 0, "Grüße/日本.txt", "Grüße/日本.txt"},
       {"\xC3\xA9t\xC3\xA9.txt", 0, 3, "été.txt", "été.txt"},
       {"\xC3\xA9.txt", 0, 0, "Ã©.txt", "\xEF\xBE\x83\xEF\xBD\xA9.txt"}, // Windows archive: ANSI
       {"\x93\xFA\x96\x7B\x8C\xEA.txt", 0, 0, "“ú–{Œê.txt", "日本語.txt"},
@@ -288,7 +289,8 @@ TEST(WalkNames, DecodedInTheAnsiCodePageOrUtf8) {
   if (prefix && std::string(prefix) == "en") {
     EXPECT_EQ(codePage, 1252u);
   }
-  if (codePage != 1252 && codePage != 932) GTEST_SKIP() << "ANSI code page " << codePage;
+  if (codePage != 1252 && codePage != 932)
+    GTEST_SKIP() << "ANSI code page " << codePage;
   CheckNamesForCodePage(codePage);
 #else
   HostSetAnsiCodePage(1252);
@@ -322,6 +324,12 @@ TEST(WalkWorker, ExtractsAHandBuiltArchive) {
   entries[6].name = "secret.txt"; // no password known: skipped without a message
   entries[6].data = {'s'};
   entries[6].password = "pw";
+  ZipEntry zip64;
+  zip64.name = "zip64.txt";
+  zip64.data = Bytes(3000, 'z');
+  zip64.dataDescriptor = true;
+  zip64.localPlaceholder = 0xFFFFFFFF; // Zip64's placeholder, as zip writes it for a piped stream
+  entries.push_back(zip64);
   ZipEntry unlisted;
   unlisted.name = "unlisted.txt";
   unlisted.data = {'u', 'l'};
@@ -353,12 +361,13 @@ TEST(WalkWorker, ExtractsAHandBuiltArchive) {
   EXPECT_TRUE(fs::is_directory(dest / "folder"));
   EXPECT_EQ(sfxtest::ReadFile((dest / "descriptor.txt").string()), entries[4].data);
   EXPECT_EQ(sfxtest::ReadFile((dest / "unlisted.txt").string()), unlisted.data);
+  EXPECT_EQ(sfxtest::ReadFile((dest / "zip64.txt").string()), zip64.data);
   EXPECT_FALSE(fs::exists(dest / "secret.txt"));
 
   auto writeTime = [&](const fs::path &p) {
     std::wstring path = sfxtest::PlatformPath(p.string());
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           NULL);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
     FILETIME t = {0, 0};
     if (h != INVALID_HANDLE_VALUE) {
       GetFileTime(h, NULL, NULL, &t);
@@ -391,6 +400,8 @@ TEST(WalkCipher, SetupChecksThePasswordAndRestoresTheStream) {
   described.data = Bytes(3, 'd');
   described.password = "right";
   described.dataDescriptor = true; // the check byte is the time's high byte
+  // A zip written to a pipe leaves placeholders in the local header; the central header has the values.
+  described.localPlaceholder = 0x12340000;
   empty.name = "e.txt";
   empty.password = "right"; // CRC-32 0: any password passes
   sfxtest::TempDir temp;
@@ -420,6 +431,9 @@ TEST(WalkCipher, SetupChecksThePasswordAndRestoresTheStream) {
 
   ASSERT_TRUE(ReadNextEntry(&entry, window));
   EXPECT_TRUE(entry.flags & 8);
+  EXPECT_EQ(entry.compressedSize, 15u);
+  EXPECT_EQ(entry.uncompressedSize, 3u);
+  EXPECT_EQ(entry.crc32, Crc32(described.data));
   ASSERT_EQ(SetupDecryption("right", &entry), 1u);
   EXPECT_EQ(entry.compressedSize, 3u);
   Bytes small(3);

@@ -16,14 +16,15 @@ struct ZipEntry {
   Bytes data;       // stored as it is (method 0 unless method says otherwise)
   uint16_t flags = 0;
   uint16_t method = 0;
-  uint16_t dosTime = (13 << 11) | (37 << 5) | (58 / 2); // 13:37:58
+  uint16_t dosTime = (13 << 11) | (37 << 5) | (58 / 2);    // 13:37:58
   uint16_t dosDate = ((2020 - 1980) << 9) | (2 << 5) | 29; // 2020-02-29
   Bytes localExtra;
   uint8_t hostSystem = 0; // 0 FAT/Windows, 3 Unix
   uint32_t externalAttributes = 0x20;
-  bool inCentral = true;      // false: the central directory leaves it out
+  bool inCentral = true;       // false: the central directory leaves it out
   bool dataDescriptor = false; // sizes and CRC 0 in the local header, a descriptor after the data
-  std::string password;        // non-empty: traditional encryption
+  uint32_t localPlaceholder = 0; // with a descriptor: what the local CRC-32 and sizes hold instead
+  std::string password;          // non-empty: traditional encryption
   bool badCrc = false;         // stores a wrong CRC-32
 };
 
@@ -31,7 +32,8 @@ inline uint32_t Crc32(const Bytes &data) {
   uint32_t crc = 0xFFFFFFFFu;
   for (uint8_t b : data) {
     crc ^= b;
-    for (int k = 0; k < 8; k++) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    for (int k = 0; k < 8; k++)
+      crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
   }
   return ~crc;
 }
@@ -56,7 +58,8 @@ struct TraditionalCipher {
   uint32_t k0 = 0x12345678u, k1 = 0x23456789u, k2 = 0x34567890u;
   static uint32_t CrcByte(uint32_t crc, uint8_t b) {
     crc ^= b;
-    for (int k = 0; k < 8; k++) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    for (int k = 0; k < 8; k++)
+      crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
     return crc;
   }
   void Update(uint8_t p) {
@@ -69,7 +72,8 @@ struct TraditionalCipher {
     return (uint8_t)((t * (t ^ 1)) >> 8);
   }
   explicit TraditionalCipher(const std::string &password) {
-    for (unsigned char c : password) Update(c);
+    for (unsigned char c : password)
+      Update(c);
   }
   uint8_t Encrypt(uint8_t p) {
     uint8_t c = p ^ Stream();
@@ -117,11 +121,14 @@ inline Bytes BuildZip(const std::vector<ZipEntry> &entries, const std::string &c
     if (!e.password.empty()) {
       TraditionalCipher cipher(e.password);
       Bytes header(12);
-      for (int i = 0; i < 11; i++) header[i] = (uint8_t)(0x11 * (i + 3));
+      for (int i = 0; i < 11; i++)
+        header[i] = (uint8_t)(0x11 * (i + 3));
       header[11] = (flags & 8) ? (uint8_t)(e.dosTime >> 8) : (uint8_t)(crc >> 24);
       Bytes encrypted;
-      for (uint8_t b : header) encrypted.push_back(cipher.Encrypt(b));
-      for (uint8_t b : e.data) encrypted.push_back(cipher.Encrypt(b));
+      for (uint8_t b : header)
+        encrypted.push_back(cipher.Encrypt(b));
+      for (uint8_t b : e.data)
+        encrypted.push_back(cipher.Encrypt(b));
       body = encrypted;
     }
     uint32_t size = (uint32_t)body.size();
@@ -131,9 +138,9 @@ inline Bytes BuildZip(const std::vector<ZipEntry> &entries, const std::string &c
     Put16(out, e.method);
     Put16(out, e.dosTime);
     Put16(out, e.dosDate);
-    Put32(out, e.dataDescriptor ? 0 : crc);
-    Put32(out, e.dataDescriptor ? 0 : size);
-    Put32(out, e.dataDescriptor ? 0 : (uint32_t)e.data.size());
+    Put32(out, e.dataDescriptor ? e.localPlaceholder : crc);
+    Put32(out, e.dataDescriptor ? e.localPlaceholder : size);
+    Put32(out, e.dataDescriptor ? e.localPlaceholder : (uint32_t)e.data.size());
     Put16(out, (uint32_t)e.name.size());
     Put16(out, (uint32_t)e.localExtra.size());
     out.insert(out.end(), e.name.begin(), e.name.end());
@@ -145,7 +152,8 @@ inline Bytes BuildZip(const std::vector<ZipEntry> &entries, const std::string &c
       Put32(out, size);
       Put32(out, (uint32_t)e.data.size());
     }
-    if (!e.inCentral) continue;
+    if (!e.inCentral)
+      continue;
     centralCount++;
     PutSignature(central, 1);
     Put16(central, (uint32_t)(e.hostSystem << 8) | 20);

@@ -22,8 +22,9 @@
 namespace {
 
 int Usage() {
-  fprintf(stderr, "usage: sfx-extract ARCHIVE DEST [--password P ...] [--overwrite]\n"
-                  "                   [--answer-overwrite yes|no|all|newer|cancel] [--ansi-codepage 1252|932]\n");
+  fprintf(stderr,
+          "usage: sfx-extract ARCHIVE DEST [--password P ...] [--overwrite]\n"
+          "                   [--answer-overwrite yes|no|all|newer|cancel] [--ansi-codepage 1252|932]\n");
   return 2;
 }
 
@@ -59,26 +60,35 @@ int main(int argc, char **argv) {
     } else if (arg == "--answer-overwrite" && i + 1 < argc) {
       std::string a = argv[++i];
       haveOverwriteAnswer = true;
-      if (a == "yes") overwriteAnswer = IDYES;
-      else if (a == "no") overwriteAnswer = IDNO;
-      else if (a == "all") overwriteAnswer = 100;
-      else if (a == "newer") overwriteAnswer = 1004;
-      else if (a == "cancel") overwriteAnswer = -1;
-      else return Usage();
+      if (a == "yes")
+        overwriteAnswer = IDYES;
+      else if (a == "no")
+        overwriteAnswer = IDNO;
+      else if (a == "all")
+        overwriteAnswer = 100;
+      else if (a == "newer")
+        overwriteAnswer = 1004;
+      else if (a == "cancel")
+        overwriteAnswer = -1;
+      else
+        return Usage();
     } else if (arg == "--ansi-codepage" && i + 1 < argc) {
       codePage = (UINT)atoi(argv[++i]);
-      if (codePage != 1252 && codePage != 932) return Usage();
+      if (codePage != 1252 && codePage != 932)
+        return Usage();
     } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
       return Usage();
     } else {
       positional.push_back(arg);
     }
   }
-  if (positional.size() != 2) return Usage();
+  if (positional.size() != 2)
+    return Usage();
 
   HostSetAnsiCodePage(codePage);
   DesktopReset();
-  for (const std::string &p : passwords) DesktopQueueDialogAnswer(L"AskPassword", DesktopAnswer{1, p});
+  for (const std::string &p : passwords)
+    DesktopQueueDialogAnswer(L"AskPassword", DesktopAnswer{1, p});
   DesktopSetHook([&](const DesktopCall &call, LRESULT *result) {
     if (call.kind == DesktopKind::MessageBox) {
       PrintMessage(call.caption, call.style, call.text);
@@ -96,7 +106,8 @@ int main(int argc, char **argv) {
   std::filesystem::path destination = std::filesystem::absolute(positional[1], error);
   std::filesystem::create_directories(destination, error);
   std::wstring destinationPath = HostFromLinuxPath(destination.lexically_normal().string());
-  if (destinationPath.empty() || destinationPath.back() != L'\\') destinationPath += L'\\';
+  if (destinationPath.empty() || destinationPath.back() != L'\\')
+    destinationPath += L'\\';
   if (destinationPath.size() >= MAX_PATH) {
     fprintf(stderr, "sfx-extract: destination path too long\n");
     return 1;

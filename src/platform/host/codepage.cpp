@@ -24,15 +24,16 @@ UINT AnsiCodePage() {
 }
 
 UINT Resolve(UINT codePage) {
-  if (codePage == CP_ACP || codePage == CP_OEMCP) return AnsiCodePage();
+  if (codePage == CP_ACP || codePage == CP_OEMCP)
+    return AnsiCodePage();
   return codePage;
 }
 
 // 0x80 to 0x9F of code page 1252; bytes the code page leaves undefined map to the same code point.
-const wchar_t k1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+const wchar_t k1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                               0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                               0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                               0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 bool Is932Lead(BYTE c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
@@ -45,13 +46,16 @@ bool IconvOne(const char *from, const char *to, const char *in, size_t inLength,
   static iconv_t toWide = (iconv_t)-1, fromWide = (iconv_t)-1;
   bool decoding = std::string(to) == "WCHAR_T";
   iconv_t &cd = decoding ? toWide : fromWide;
-  if (cd == (iconv_t)-1) cd = iconv_open(to, from);
-  if (cd == (iconv_t)-1) return false;
+  if (cd == (iconv_t)-1)
+    cd = iconv_open(to, from);
+  if (cd == (iconv_t)-1)
+    return false;
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
   char *src = const_cast<char *>(in);
   size_t left = inLength, room = *outLength;
   char *dst = out;
-  if (iconv(cd, &src, &left, &dst, &room) == (size_t)-1 || left != 0) return false;
+  if (iconv(cd, &src, &left, &dst, &room) == (size_t)-1 || left != 0)
+    return false;
   *outLength = *outLength - room;
   return true;
 }
@@ -102,7 +106,8 @@ bool Encode932(wchar_t w, std::string &out) {
   }
   char buffer[4];
   size_t room = sizeof buffer;
-  if (!IconvOne("WCHAR_T", "CP932", (const char *)&w, sizeof w, buffer, &room)) return false;
+  if (!IconvOne("WCHAR_T", "CP932", (const char *)&w, sizeof w, buffer, &room))
+    return false;
   out.append(buffer, sizeof buffer - room);
   return true;
 }
@@ -133,7 +138,8 @@ void DecodeUtf8(const BYTE *s, size_t n, std::wstring &out, bool *invalid) {
     }
     size_t j = i + 1;
     int k = 0;
-    for (; k < extra && j < n && (s[j] & 0xC0) == 0x80; k++, j++) value = (value << 6) | (s[j] & 0x3F);
+    for (; k < extra && j < n && (s[j] & 0xC0) == 0x80; k++, j++)
+      value = (value << 6) | (s[j] & 0x3F);
     bool overlong = (extra == 2 && value < 0x800) || (extra == 3 && value < 0x10000);
     if (k < extra || overlong || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
       out += (wchar_t)0xFFFD;
@@ -148,7 +154,8 @@ void DecodeUtf8(const BYTE *s, size_t n, std::wstring &out, bool *invalid) {
 
 void EncodeUtf8(wchar_t w, std::string &out) {
   unsigned v = (unsigned)w;
-  if (v >= 0xD800 && v <= 0xDFFF) v = 0xFFFD;
+  if (v >= 0xD800 && v <= 0xDFFF)
+    v = 0xFFFD;
   if (v < 0x80) {
     out += (char)v;
   } else if (v < 0x800) {
@@ -192,18 +199,21 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLen
   } else if (cp == 932) {
     Decode932(s, n, out);
   } else {
-    for (size_t i = 0; i < n; i++) out += s[i] >= 0x80 && s[i] < 0xA0 ? k1252High[s[i] - 0x80] : (wchar_t)s[i];
+    for (size_t i = 0; i < n; i++)
+      out += s[i] >= 0x80 && s[i] < 0xA0 ? k1252High[s[i] - 0x80] : (wchar_t)s[i];
   }
   if (invalid && (flags & MB_ERR_INVALID_CHARS)) {
     SetLastError(ERROR_NO_UNICODE_TRANSLATION);
     return 0;
   }
-  if (destLength == 0) return (int)out.size();
+  if (destLength == 0)
+    return (int)out.size();
   if (out.size() > (size_t)destLength) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
-  for (size_t i = 0; i < out.size(); i++) dest[i] = out[i];
+  for (size_t i = 0; i < out.size(); i++)
+    dest[i] = out[i];
   return (int)out.size();
 }
 
@@ -230,9 +240,11 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLe
       }
     } else {
       int byte = -1;
-      if (w < 0x80 || (w >= 0xA0 && w <= 0xFF)) byte = (int)w;
+      if (w < 0x80 || (w >= 0xA0 && w <= 0xFF))
+        byte = (int)w;
       for (int k = 0; byte < 0 && k < 32; k++)
-        if (k1252High[k] == w) byte = 0x80 + k;
+        if (k1252High[k] == w)
+          byte = 0x80 + k;
       if (byte < 0) {
         out += fallback;
         defaulted = true;
@@ -241,8 +253,10 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLe
       }
     }
   }
-  if (usedDefault) *usedDefault = defaulted;
-  if (destLength == 0) return (int)out.size();
+  if (usedDefault)
+    *usedDefault = defaulted;
+  if (destLength == 0)
+    return (int)out.size();
   if (out.size() > (size_t)destLength) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
