@@ -10,8 +10,10 @@ Environment (ctest sets it; each has a default for a run by hand from the source
 Nothing here hangs: every Wine run has a subprocess time limit on top of winauto's own limits.
 """
 
+import atexit
 import os
 import re
+import select
 import shutil
 import signal
 import struct
@@ -553,8 +555,44 @@ class Case(unittest.TestCase):
         self.assertEqual(t.exit_code, code & 0xFFFFFFFF, f"exit 0x{t.exit_code:08X}\n{t}")
 
 
+def private_display():
+    """Starts an X server of this test process's own and points DISPLAY at it, so that windows, focus
+    and screen contents of tests running side by side never meet. Returns the display, or None (then the
+    display given, or wine-run's own xvfb-run, serves)."""
+    if not shutil.which("Xvfb"):
+        return None
+    read_end, write_end = os.pipe()
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten",
+                             "tcp"], pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    os.close(write_end)
+    number = b""
+    deadline = time.time() + 15
+    while not number.endswith(b"\n") and time.time() < deadline:
+        ready, _, _ = select.select([read_end], [], [], 0.5)
+        if ready:
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
+    os.close(read_end)
+    if not number.strip().isdigit():
+        _kill_group(proc)
+        proc.wait()
+        return None
+
+    def stop():
+        _kill_group(proc)
+        proc.wait()
+
+    atexit.register(stop)
+    os.environ["DISPLAY"] = ":" + number.strip().decode()
+    return os.environ["DISPLAY"]
+
+
 def main():
-    """unittest's runner with verbose output; exits non-zero on any failure."""
+    """unittest's runner with verbose output, on a display of its own; exits non-zero on any failure."""
+    private_display()
     start = time.time()
     program = unittest.main(module="__main__", verbosity=2, exit=False)
     print(f"{time.time() - start:.1f} s", file=sys.stderr)

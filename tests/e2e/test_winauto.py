@@ -45,7 +45,7 @@ class MessageBoxes(harness.Case):
         self.assertEqual([b.msgbox["buttons"] for b in boxes], [[4, 2], [6, 7], [1, 2], [1]])
         self.assertEqual([b.msgbox["icon"] for b in boxes], ["error", "question", "warning", "information"])
         self.assertEqual([b.number for b in boxes], [1, 2, 3, 4])
-        self.assertEqual(t.output, ["before"])
+        self.assertEqual(t.output, ["before", "answer 4", "answer 7", "answer 2", "answer 1"])
         # every box went away after its answer
         for b in boxes:
             self.assertIn(f"gone #{b.number}", t.lines)
@@ -90,6 +90,37 @@ class Controls(harness.Case):
         self.assertEqual((progress.values["pos"], progress.values["range"]), ("17", "0..50"))
         self.assertIn("checked", check.flags)
         self.assertEqual(t.output, ["edit=typed ü 日本 check=1"])
+
+    def test_keys(self):
+        # Keys as the dialog's own loop takes them: default button, Escape, ALT mnemonic, and typing with
+        # editing keys, in order with the click that follows.
+        t = harness.winauto([
+            "run " + selftest("box", "K1", "k", hex(MB_YESNO | 0x100), "box", "K2", "k", hex(MB_OKCANCEL),
+                              "box", "K3", "k", hex(MB_YESNO), "form"),
+            "wait caption=K1", "key RETURN",
+            "wait caption=K2", "key ESCAPE",
+            "wait caption=K3", "key ALT+N",
+            "wait class=WinautoForm",
+            "type 101 \"\"",
+            "focus 101",
+            "keys " + quote("ab cü 0123456789 abcdefghijklmnopqrstuvwxyz"),
+            "keys " + quote("\b"),
+            "key LEFT",
+            "keys Z",
+            "click 1",
+        ])
+        harness.Case.assertExit(self, t, 7)  # the last box's answer
+        self.assertEqual(t.output, ["answer 7", "answer 2", "answer 7",
+                                    "edit=ab cü 0123456789 abcdefghijklmnopqrstuvwxZy check=0"])
+
+    def test_real_keystrokes(self):
+        t = harness.winauto([
+            "run " + selftest("box", "H1", "k", hex(MB_YESNO | 0x100), "box", "H2", "k", hex(MB_OKCANCEL)),
+            "wait caption=H1", "hwkey RETURN",
+            "wait caption=H2", "hwkey ESCAPE",
+        ])
+        harness.Case.assertExit(self, t, 2)
+        self.assertEqual(t.output, ["answer 7", "answer 2"])
 
     def test_close_command(self):
         t = harness.winauto(["run " + selftest("form"), "wait class=WinautoForm", "close", "wait-exit"])

@@ -29,6 +29,20 @@
 //   press ID                 posts BM_CLICK to the control (the button's own click handling).
 //   type ID TEXT             WM_SETTEXT on the control (an edit control sends EN_CHANGE itself).
 //   check ID / uncheck ID    sets the box's check state and notifies the dialog (BN_CLICKED).
+//   focus ID                 brings the window to the front and puts the keyboard focus on the control.
+//   key CHORD...             keys posted to the window's focused control (WM_KEYDOWN/UP, WM_SYSKEYDOWN/UP
+//                            with ALT), in order with the clicks that follow; the dialog's own loop
+//                            takes them as keys: Enter, Escape, Tab, arrows, Back, ALT mnemonics.
+//                            A chord is keys joined by +, each a letter or digit, RETURN, ESCAPE, TAB,
+//                            SPACE, BACK, DELETE, UP, DOWN, LEFT, RIGHT, HOME, END, PRIOR, NEXT, F1..F12,
+//                            SHIFT, CTRL, ALT or 0xNN (a virtual-key code); e.g. key ALT+N. Modifiers do
+//                            not show in GetKeyState and keyboard hooks do not see posted keys.
+//   keys TEXT                posts TEXT as characters (WM_CHAR) to the focused control; Wine makes no
+//                            characters of posted keys, so type with keys ("\b" is a backspace).
+//   hwkey CHORD... / hwkeys TEXT   the same as real keystrokes (SendInput) to the window brought to the
+//                            front: keyboard hooks and GetKeyState see them. They depend on the window
+//                            staying in front, and a window takes posted messages (click) before them:
+//                            make sure of their effect with wait-text or wait-gone before clicking.
 //   close                    posts WM_SYSCOMMAND SC_CLOSE to the current window (the close button).
 //   wmclose                  posts WM_CLOSE to the current window.
 //   read [ID]                records a control's state now (text, enabled, check state, progress bar
@@ -38,7 +52,9 @@
 //                            (a progress bar's position, an entry name), until its window goes.
 //   on [MATCH]... => STEP    a rule: every later window that matches and that no wait has taken is
 //                            answered with STEP (click, press, type, check, uncheck, close, wmclose,
-//                            read, watch) as soon as it is seen. Rules are tried in their order.
+//                            read, watch, key, keys) as soon as it is seen. Rules are tried in order.
+//   wait-text ID TEXT        waits until the control's text is TEXT (the effect of keys, or a dialog's
+//                            own progress, such as the name of the entry being extracted).
 //   wait-gone                waits until the current window is destroyed or hidden.
 //   touch PATH               creates (or truncates) a file: a signal to a helper process.
 //   wait-file PATH           waits until a file exists.
@@ -63,6 +79,7 @@
 //   watch #N id=I ...                      a watched control's state (first and on every change)
 //   on ... => STEP   then   on #N          a rule, and the window it answered (the step's record follows)
 //   left process=N                         a started process still running at the end, ended
+//   refocused N                            keys had to bring their window to the front N times again
 //   output "LINE"                          a line the program wrote to stdout or stderr
 //   ended process=N exit 0xXXXXXXXX        a started process ended
 //   fail "REASON"
@@ -652,6 +669,8 @@ void Poll() {
     HWND control = FindControl(w.hwnd, watch.id);
     if (!control) continue;
     std::string state = ControlState(control, true);
+    // A window being destroyed is hidden first: what its controls show after that is not theirs.
+    if (!IsWindowVisible(w.hwnd)) continue;
     if (state == watch.last) continue;
     watch.last = state;
     Emit("watch #" + std::to_string(w.number) + " " + state);
@@ -819,6 +838,50 @@ void WaitExit() {
   Emit("exit " + Hex32(code));
 }
 
+// ---- keyboard ----
+
+// The real keyboard (SendInput) reaches the foreground window's focused control, as a person's keys do:
+// dialog navigation, default buttons, accelerators and keyboard hooks all see it.
+bool BringToFront(HWND window) {
+  for (int attempt = 0; attempt < 50; attempt++) {
+    if (GetForegroundWindow() == window) return true;
+    SetForegroundWindow(window);
+    Sleep(20);
+  }
+  return GetForegroundWindow() == window;
+}
+
+void AddKey(std::vector<INPUT> &inputs, WORD vk, WORD unit, bool up) {
+  INPUT input = {};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = vk;
+  input.ki.wScan = unit;
+  input.ki.dwFlags = (unit ? KEYEVENTF_UNICODE : 0) | (up ? KEYEVENTF_KEYUP : 0);
+  inputs.push_back(input);
+}
+
+// A key name: a letter or digit, a name such as RETURN, or 0xNN; 0 when unknown.
+WORD VirtualKey(const std::wstring &name) {
+  static const struct {
+    const wchar_t *name;
+    WORD vk;
+  } names[] = {{L"RETURN", VK_RETURN}, {L"ENTER", VK_RETURN}, {L"ESCAPE", VK_ESCAPE}, {L"ESC", VK_ESCAPE},
+               {L"TAB", VK_TAB},       {L"SPACE", VK_SPACE},  {L"BACK", VK_BACK},     {L"DELETE", VK_DELETE},
+               {L"UP", VK_UP},         {L"DOWN", VK_DOWN},    {L"LEFT", VK_LEFT},     {L"RIGHT", VK_RIGHT},
+               {L"HOME", VK_HOME},     {L"END", VK_END},      {L"PRIOR", VK_PRIOR},   {L"NEXT", VK_NEXT},
+               {L"SHIFT", VK_SHIFT},   {L"CTRL", VK_CONTROL}, {L"ALT", VK_MENU}};
+  for (auto &n : names)
+    if (_wcsicmp(n.name, name.c_str()) == 0) return n.vk;
+  if (name.size() == 1 && iswalnum(name[0])) return (WORD)towupper(name[0]);
+  if (name.size() >= 2 && (name[0] == L'F' || name[0] == L'f') && iswdigit(name[1])) {
+    int n = _wtoi(name.c_str() + 1);
+    if (n >= 1 && n <= 12) return (WORD)(VK_F1 + n - 1);
+  }
+  if (name.size() > 2 && name[0] == L'0' && (name[1] == L'x' || name[1] == L'X'))
+    return (WORD)wcstoul(name.c_str(), nullptr, 16);
+  return 0;
+}
+
 // Parses key=value window matches (or "any"); fails the run on an unknown key.
 Match ParseMatch(const Step &step, size_t from, size_t to) {
   Match match;
@@ -885,6 +948,92 @@ bool ActOn(const Step &step, int index) {
     } else {
       Emit("read " + ControlState(Control(step, index, 0), true));
     }
+  } else if (step.verb == "key" || step.verb == "keys" || step.verb == "hwkey" || step.verb == "hwkeys") {
+    HWND window = WindowAt(step, index);
+    bool hardware = step.verb[0] == 'h';
+    bool text = step.verb.back() == 's';
+    std::string record = step.verb;
+    // chords: each a list of virtual keys, modifiers first
+    std::vector<std::vector<WORD>> chords;
+    std::wstring typed = text && !step.args.empty() ? step.args[0] : L"";
+    if (text) {
+      record += " " + Quote(typed);
+    } else {
+      for (auto &chord : step.args) {
+        std::vector<WORD> keys;
+        size_t from = 0;
+        for (;;) {
+          size_t plus = chord.find(L'+', from);
+          size_t length = plus == std::wstring::npos ? std::wstring::npos : plus - from;
+          std::wstring name = chord.substr(from, length);
+          WORD vk = VirtualKey(name);
+          if (!vk) Fail(where + "unknown key " + Utf8(name));
+          keys.push_back(vk);
+          if (plus == std::wstring::npos) break;
+          from = plus + 1;
+        }
+        chords.push_back(keys);
+        record += " " + Utf8(chord);
+      }
+    }
+    Emit(record);
+    if (!hardware) {
+      // Posted to the focused control, in order with the clicks that follow: the dialog's own message
+      // loop takes them as keys (IsDialogMessage, TranslateMessage), so Enter, Escape, Tab and ALT
+      // mnemonics work; a modifier does not show in GetKeyState, and no keyboard hook sees them.
+      GUITHREADINFO info = {};
+      info.cbSize = sizeof info;
+      GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+      HWND focus = info.hwndFocus ? info.hwndFocus : window;
+      for (wchar_t unit : typed) PostMessageW(focus, WM_CHAR, unit, 1);
+      for (auto &keys : chords) {
+        bool alt = false;
+        for (WORD vk : keys) alt = alt || vk == VK_MENU;
+        WORD vk = keys.back();
+        LPARAM lParam = 1 | ((LPARAM)MapVirtualKeyW(vk, MAPVK_VK_TO_VSC) << 16) | (alt ? (LPARAM)1 << 29 : 0);
+        PostMessageW(focus, alt ? WM_SYSKEYDOWN : WM_KEYDOWN, vk, lParam);
+        PostMessageW(focus, alt ? WM_SYSKEYUP : WM_KEYUP, vk, lParam | (LPARAM)3 << 30);
+      }
+      return true;
+    }
+    // Real keystrokes through the system's input queue, one at a time as a typist strikes them. They go
+    // to whatever is in front, so the window is brought back if anything took its place meanwhile.
+    std::vector<INPUT> inputs;
+    for (wchar_t unit : typed) {
+      AddKey(inputs, 0, unit, false);
+      AddKey(inputs, 0, unit, true);
+    }
+    for (auto &keys : chords) {
+      for (WORD vk : keys) AddKey(inputs, vk, 0, false);
+      for (size_t k = keys.size(); k-- > 0;) AddKey(inputs, keys[k], 0, true);
+    }
+    if (!BringToFront(window)) Fail(where + "the window does not come to the front");
+    int regained = 0;
+    for (auto &input : inputs) {
+      if (GetForegroundWindow() != window) {
+        if (!BringToFront(window)) Fail(where + "the window does not come to the front");
+        regained++;
+      }
+      if (SendInput(1, &input, sizeof(INPUT)) != 1) Fail(where + "SendInput failed");
+      Sleep(5);
+    }
+    if (regained) Emit("refocused " + std::to_string(regained));
+    // A window takes posted messages before keystrokes, and Wine takes some 15 ms for each: a pause
+    // gives the keys their time, and a wait-text or wait-gone step makes sure of their effect.
+    DWORD pause = 50 + 20 * (DWORD)inputs.size(), start = GetTickCount();
+    while (GetTickCount() - start < (pause < 3000 ? pause : 3000)) {
+      Poll();
+      Sleep(20);
+    }
+  } else if (step.verb == "focus") {
+    HWND control = Control(step, index, 0);
+    HWND window = WindowAt(step, index);
+    if (!BringToFront(window)) Fail(where + "the window does not come to the front");
+    DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    AttachThreadInput(GetCurrentThreadId(), thread, TRUE);
+    SetFocus(control);
+    AttachThreadInput(GetCurrentThreadId(), thread, FALSE);
+    Emit("focus " + std::to_string(GetDlgCtrlID(control)));
   } else if (step.verb == "watch") {
     HWND control = Control(step, index, 0);
     Watch watch = {index, GetDlgCtrlID(control), ControlState(control, true)};
@@ -939,13 +1088,22 @@ void Execute(const Step &step, std::wstring &cwd, bool &exited) {
     rule.action.line = step.line;
     rule.action.verb = Utf8(step.args[arrow + 1]);
     rule.action.args.assign(step.args.begin() + arrow + 2, step.args.end());
-    const char *allowed[] = {"click", "press", "type",    "check", "uncheck",
-                             "close", "wmclose", "read", "watch"};
+    const char *allowed[] = {"click", "press", "type", "check", "uncheck", "close",
+                             "wmclose", "read", "watch", "key", "keys"};
     bool ok = false;
     for (const char *verb : allowed) ok = ok || rule.action.verb == verb;
     if (!ok) Fail(where + "on cannot " + rule.action.verb);
     g_rules.push_back(rule);
     Emit("on" + Describe(rule.match) + " => " + rule.action.verb);
+  } else if (step.verb == "wait-text") {
+    WindowAt(step, g_current);
+    int index = g_current;
+    std::wstring expected = step.args.size() > 1 ? step.args[1] : L"";
+    HWND control = Control(step, index, 0);
+    WaitUntil([&] { return g_windows[index].gone || TextOf(control) == expected; },
+              "text " + Quote(expected) + " in control " + Utf8(step.args[0]), true);
+    if (g_windows[index].gone) Fail(where + "the window went while waiting for a text");
+    Emit("wait-text " + ControlState(control, true));
   } else if (step.verb == "wait-gone") {
     WindowAt(step, g_current);
     int index = g_current;

@@ -2,8 +2,8 @@
 // arguments as a sequence of actions, so one program covers every case of the rig:
 //   print TEXT                  writes TEXT and a newline to stdout
 //   cmdline                     writes its raw command line (GetCommandLineW) to stdout, UTF-8
-//   box CAPTION TEXT STYLE      MessageBoxW without owner (\n in TEXT is a line break); the button
-//                               pressed becomes the exit code
+//   box CAPTION TEXT STYLE      MessageBoxW without owner (\n in TEXT is a line break); prints
+//                               "answer N" with the button pressed, which becomes the exit code
 //   errortext CODE              writes the system's text for an error code (FormatMessageW) to stdout,
 //                               as a quoted string with \r and \n escaped
 //   form                        a window "winauto form" with an edit (101), a check box (102), a
@@ -74,8 +74,8 @@ void Form() {
   RegisterClassW(&wc);
   HWND form = CreateWindowExW(0, L"WinautoForm", L"winauto form", WS_OVERLAPPEDWINDOW, 50, 50, 320, 220,
                               nullptr, nullptr, instance, nullptr);
-  g_edit = CreateWindowExW(0, L"Edit", L"start", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 10, 200, 24, form,
-                           (HMENU)101, instance, nullptr);
+  g_edit = CreateWindowExW(0, L"Edit", L"start", WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL, 10, 10,
+                           200, 24, form, (HMENU)101, instance, nullptr);
   g_check = CreateWindowExW(0, L"Button", L"&Keep", WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, 10, 40, 200, 24,
                             form, (HMENU)102, instance, nullptr);
   HWND progress = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 10, 70, 200, 20, form,
@@ -163,6 +163,7 @@ int main() {
       UINT style = (UINT)Number(argv[i + 3]);
       i += 3;
       result = (DWORD)MessageBoxW(nullptr, text.c_str(), caption, style);
+      Print(L"answer " + std::to_wstring(result));
     } else if (a == L"errortext" && i + 1 < argc) {
       wchar_t *system = nullptr;
       FormatMessageW(
