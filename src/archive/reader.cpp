@@ -40,13 +40,17 @@ static DWORD GetU32(const BYTE *p) {
   return (DWORD)p[0] | ((DWORD)p[1] << 8) | ((DWORD)p[2] << 16) | ((DWORD)p[3] << 24);
 }
 
+// The search goes backwards from the end in windows of 256 bytes. Consecutive windows overlap by three
+// bytes so that a signature across a window boundary is still seen whole, the last window reaches down to
+// offset 0, and a record cut off by its window's end takes its offset field from the file: an archive whose
+// comment happens to put the record there is still found.
 DWORD LocateCentralDirectory(void) {
   BYTE window[END_RECORD_WINDOW_SIZE];
   fseek(g_archiveFile, 0, SEEK_END);
   long size = ftell(g_archiveFile);
-  long start = size > END_RECORD_WINDOW_SIZE ? size - END_RECORD_WINDOW_SIZE : 20;
+  long start = size > END_RECORD_WINDOW_SIZE ? size - END_RECORD_WINDOW_SIZE : 0;
   g_centralDirOffset = 0;
-  while (start >= 0) {
+  for (;;) {
     fseek(g_archiveFile, start, SEEK_SET);
     size_t count = fread(window, 1, END_RECORD_WINDOW_SIZE, g_archiveFile);
     if (count == 0)
@@ -54,18 +58,24 @@ DWORD LocateCentralDirectory(void) {
     for (size_t i = 0; i + 4 <= count; i++) {
       if (!IsSignature(window + i, KIND_END))
         continue;
-      // A record cut off by the window's end reads its missing bytes as 0.
       BYTE offset[4] = {0, 0, 0, 0};
-      for (size_t k = 0; k < 4; k++)
-        if (i + 16 + k < count)
-          offset[k] = window[i + 16 + k];
+      if (i + 20 <= count) {
+        memcpy(offset, window + i + 16, 4);
+      } else {
+        fseek(g_archiveFile, start + (long)i + 16, SEEK_SET);
+        if (fread(offset, 1, 4, g_archiveFile) != 4)
+          memset(offset, 0, sizeof offset);
+      }
       fseek(g_archiveFile, 0, SEEK_SET);
       g_centralDirOffset = GetU32(offset);
       return g_centralDirOffset;
     }
-    start -= END_RECORD_WINDOW_SIZE;
+    if (start == 0)
+      return 0;
+    start -= END_RECORD_WINDOW_SIZE - 3;
+    if (start < 0)
+      start = 0;
   }
-  return 0;
 }
 
 int CountLeadingOnes(BYTE value) {

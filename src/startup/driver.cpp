@@ -6,6 +6,7 @@
 
 #include "archive/reader.h"
 #include "extract/extract.h"
+#include "extract/questions.h"
 #include "resources/resource_ids.h"
 
 enum {
@@ -78,6 +79,7 @@ int RunExtraction(WCHAR *archivePath) {
   int temporaryDestination = 0;
   g_archiveFile = NULL;
   g_cancelState = 0;
+  g_newerOnly = 0;
 
   if (archivePath[0] != 0) {
     g_archiveFile = OpenStream(archivePath, L"rb");

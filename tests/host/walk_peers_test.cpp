@@ -269,8 +269,8 @@ TEST(WalkReader, EndRecordSearchWindows) {
   std::vector<ZipEntry> one(1);
   one[0].name = "x.txt";
   one[0].data = {'x'};
-  // The end record at the start of the last window, in the window before it, two windows back, and in a
-  // tiny archive (one window from offset 20).
+  // The end record at the start of the last window, in the window before it, two windows back, in a tiny
+  // archive, across a window boundary, cut off by its window's end, and in front of the last full window.
   const sfxtest::Bytes prefix(2000, 0x90);
   struct Case {
     size_t comment;
@@ -280,10 +280,10 @@ TEST(WalkReader, EndRecordSearchWindows) {
                {300, 2000, 2036},
                {600, 2000, 2036},
                {0, 0, 36},
-               // windows do not overlap: an end record across a window boundary is not seen
-               {250, 2000, 0},
-               // the stretch before the last full window is not examined
-               {300, 0, 0}};
+               {236, 2000, 2036},
+               {237, 2000, 2036},
+               {250, 2000, 2036},
+               {300, 0, 36}};
   for (const Case &c : cases) {
     std::string path = temp.file("e" + std::to_string(c.comment) + "-" + std::to_string(c.prefix) + ".zip");
     sfxtest::WriteFile(path, BuildZip(one, std::string(c.comment, 'k'),

@@ -108,16 +108,18 @@ ArchivePlan PlanArchive(InputFile &archive, uint64_t shift) {
 // The stub's own search: 256-byte windows from the end of the file backwards, not overlapping, each
 // examined from its start; the first end record signature found wins.
 int64_t StubEndRecordSearch(OutputFile &file) {
-  enum { WINDOW = 256 };
+  // The stub's search: 256-byte windows from the end, each three bytes into the one behind it, the last
+  // one reaching down to offset 0; the first signature of a window wins.
+  enum { WINDOW = 256, OVERLAP = 3 };
   uint64_t size = file.size();
-  uint64_t start = size > WINDOW ? size - WINDOW : 20;
+  uint64_t start = size > WINDOW ? size - WINDOW : 0;
   uint8_t window[WINDOW];
   for (;;) {
     size_t count = file.ReadAt(start, window, WINDOW);
     for (size_t i = 0; i + 4 <= count; ++i)
       if (IsSignature(window + i, 0x05, 0x06)) return static_cast<int64_t>(start + i);
-    if (count == 0 || start < WINDOW) return -1;
-    start -= WINDOW;
+    if (count == 0 || start == 0) return -1;
+    start = start > WINDOW - OVERLAP ? start - (WINDOW - OVERLAP) : 0;
   }
 }
 

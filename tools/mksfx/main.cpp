@@ -250,8 +250,8 @@ static int Build(const Options &o) {
   int64_t stubFinds = StubEndRecordSearch(out);
   if (stubFinds != static_cast<int64_t>(shift + plan.endRecord))
     Fail(Display(archivePath) + ": the stub would not find this archive's end of central directory record "
-         "(it searches 256-byte windows from the end: an archive comment of 235 to 237 bytes, or the bytes "
-         "50 4B 05 06 near the end of the archive, mislead it); change the archive comment");
+         "(it takes the first bytes 50 4B 05 06 of its last 256-byte window: such bytes in the archive comment "
+         "mislead it); change the archive comment");
 
   out.Commit();
   // The stub drops both settings when there is no setup command.

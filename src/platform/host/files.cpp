@@ -103,7 +103,7 @@ std::map<int, HostHandle *> g_osfHandles;
 
 } // namespace
 
-HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flagsAndAttributes,
                    HANDLE) {
   std::string path = Resolve(name);
   if (path.empty()) return INVALID_HANDLE_VALUE;
@@ -117,8 +117,21 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWO
   }
   struct stat st;
   if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
+    // A folder opens only with backup semantics, and then only to read or set its times.
+    if (!(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) || disposition != OPEN_EXISTING) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+    int folder = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+      HostSetLastErrorFromErrno(errno, path);
+      return INVALID_HANDLE_VALUE;
+    }
+    HostHandle *h = HostNewHandle(HostHandleKind::File);
+    h->fd = folder;
+    h->access = access;
+    SetLastError(ERROR_SUCCESS);
+    return h;
   }
   int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) {
