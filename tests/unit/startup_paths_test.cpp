@@ -123,7 +123,9 @@ TEST(StringList, GrowsKeepsOrderAndClears) {
     WCHAR *copy = RememberExtractedFile(text.c_str());
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(std::wstring(copy), text);
-    if (i == 257) EXPECT_EQ(g_stringListCapacity, 513);
+    if (i == 257) {
+      EXPECT_EQ(g_stringListCapacity, 513);
+    }
   }
   EXPECT_EQ(StringListCount(), 600);
   EXPECT_EQ(g_stringListCapacity, 769);
