@@ -133,14 +133,36 @@ int InflateStored(void) {
 
   BYTE *window = g_inflateWindow;
   DWORD pos = g_windowPos;
-  while (n--) {
+  // First the whole bytes still in the bit buffer, then straight from the window, one byte per call.
+  for (; n; n--) {
     if (g_cancelState) {
       return INFLATE_STOPPED;
     }
-    if (!NeedBits(8, &b, &k)) {
-      return InflateInputResult();
+    BYTE byte;
+    if (k) {
+      if (INFLATE_UNLIKELY(k <= 8 * g_inflatePadBytes)) {
+        return INFLATE_BAD_DATA; // a zero byte from past the end of the file
+      }
+      byte = (BYTE)b;
+      DumpBits(8, &b, &k);
+    } else if (g_windowViewOffset < g_windowViewLimit && !g_decrypting) {
+      byte = *ReadArchiveWindow(1, 0);
+    } else {
+      const BYTE *p = ReadArchiveWindow(1, 0);
+      if (!p) {
+        return INFLATE_STOPPED;
+      }
+      if (p == &g_windowFallbackByte) {
+        // The block's data is cut off by the end of the file.
+        g_inputExhausted = 1;
+        return INFLATE_BAD_DATA;
+      }
+      byte = *p;
+      if (g_decrypting) {
+        byte = DecryptInputByte(byte);
+      }
     }
-    window[pos++] = (BYTE)b;
+    window[pos++] = byte;
     if (pos == INFLATE_WINDOW_SIZE) {
       if (WriteOutput(window, INFLATE_WINDOW_SIZE) == -1) {
         return INFLATE_STOPPED;
@@ -148,7 +170,6 @@ int InflateStored(void) {
       pos = 0;
       g_inflateWindowFilled = 1;
     }
-    DumpBits(8, &b, &k);
   }
   g_windowPos = pos;
   g_inflateBitBuffer = b;
