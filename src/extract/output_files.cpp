@@ -58,7 +58,12 @@ FILE *OpenStream(const WCHAR *path, const WCHAR *mode) {
   if (descriptor != -1) stream = _fdopen(descriptor, ToNarrow(mode));
   if (stream == NULL) {
     ShowLastError(g_progressWindow, MB_OKCANCEL);
-    CloseHandle(handle);
+    // A descriptor that was made owns the handle now: closing it closes both.
+    if (descriptor != -1) {
+      _close(descriptor);
+    } else {
+      CloseHandle(handle);
+    }
     return NULL;
   }
   return stream;

@@ -369,3 +369,15 @@ FILE *_fdopen(int fd, const char *mode) {
   }
   return stream;
 }
+
+int _close(int fd) {
+  {
+    std::lock_guard<std::mutex> lock(g_osfMutex);
+    auto it = g_osfHandles.find(fd);
+    if (it != g_osfHandles.end()) {
+      delete it->second;
+      g_osfHandles.erase(it);
+    }
+  }
+  return close(fd);
+}

@@ -198,6 +198,7 @@ DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
 #define _O_BINARY 0x8000
 int _open_osfhandle(intptr_t handle, int flags);
 FILE *_fdopen(int fd, const char *mode);
+int _close(int fd);
 wchar_t *_wcsdup(const wchar_t *text);
 int _wcsicmp(const wchar_t *a, const wchar_t *b);
 char *_ultoa(unsigned long value, char *buffer, int radix);
