@@ -48,8 +48,9 @@ int InflateInputResult(void) {
 void InflateEntry(int deflate64) {
   g_inflateWindow = (BYTE *)malloc(INFLATE_WINDOW_SIZE);
   if (!g_inflateWindow) {
-    // Nothing can be decoded: stop the run rather than let the entry pass with nothing written.
-    g_cancelState = -1;
+    // Nothing can be decoded: the entry fails like one whose output could not be written (this also
+    // holds for AES entries, whose check does not look at the output), and the walk goes on.
+    g_outputFailed = 1;
     return;
   }
   InflateStream(deflate64);
