@@ -166,14 +166,7 @@ LONG Explode(DWORD uncompressedSize, DWORD compressedSize, int dictionaryFlag, i
     length += minimum;
     DWORD source = (out - distance - 1) & (LEGACY_WINDOW_SIZE - 1);
     remaining -= length;
-    while (length-- > 0) {
-      window[out++] = window[source];
-      source = (source + 1) & (LEGACY_WINDOW_SIZE - 1);
-      if (out == LEGACY_WINDOW_SIZE) {
-        WriteOutput(window, LEGACY_WINDOW_SIZE);
-        out = 0;
-      }
-    }
+    out = CopyWindowMatch(window, out, source, length);
   }
   return WriteOutput(window, out);
 }

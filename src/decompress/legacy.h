@@ -32,3 +32,7 @@ void AssignCodes(ShannonFanoTree *tree);
 void ReverseCodes(ShannonFanoTree *tree);
 // The decoded value (0 to 255), or -1 when no entry matches.
 LONG DecodeShannonFano(const ShannonFanoTree *tree);
+
+// Copies a match of length bytes from source within the ring window of LEGACY_WINDOW_SIZE bytes that
+// Unreduce and Explode write through, handing every full window to the sink; returns the new write position.
+DWORD CopyWindowMatch(BYTE *window, DWORD out, DWORD source, DWORD length);

@@ -108,14 +108,7 @@ LONG Unreduce(DWORD uncompressedSize, DWORD compressedSize, int factor, BYTE *wo
       }
     }
     remaining -= copyCount;
-    while (copyCount-- > 0) {
-      window[out++] = window[source];
-      source = (source + 1) & (LEGACY_WINDOW_SIZE - 1);
-      if (out == LEGACY_WINDOW_SIZE) {
-        WriteOutput(window, LEGACY_WINDOW_SIZE);
-        out = 0;
-      }
-    }
+    out = CopyWindowMatch(window, out, source, copyCount);
   }
   return WriteOutput(window, out);
 }
