@@ -134,16 +134,23 @@ int RunExtraction(WCHAR *archivePath) {
   lstrcpynW(archiveBaseName, archiveName, BASE_NAME_CHARS);
   TrimTrailingSpaces(archiveBaseName);
 
-  // Destination passes. Without the dialog nobody can correct a rejected destination: once the archive's
-  // own folder is rejected too, the run stops instead of trying again for ever.
-  int rejectedWithoutDialog = 0;
+  // Destination passes. A pass that gets back the very text the previous pass rejected cannot go anywhere
+  // (without the dialog, or when the dialog is confirmed unchanged): the run stops instead of trying again
+  // for ever.
+  WCHAR rejected[MAX_PATH];
+  rejected[0] = 0;
+  int haveRejected = 0;
   for (;;) {
     if (!g_skipDestinationDialog && RunDestinationDialog(archiveBaseName) != 1) return 0;
+    WCHAR tried[MAX_PATH];
+    lstrcpyW(tried, g_destination);
     if (ResolveDestination(g_destination, archiveFolder)) break;
-    if (g_skipDestinationDialog && ++rejectedWithoutDialog >= 2) {
+    if (haveRejected && lstrcmpW(tried, rejected) == 0) {
       ShowStringMessage(IDS_INVALID_PATH, MB_ICONERROR);
       return 0;
     }
+    lstrcpyW(rejected, tried);
+    haveRejected = 1;
   }
   TrimTrailingSpaces(g_destination);
   AppendBackslash(g_destination);

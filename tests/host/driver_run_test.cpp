@@ -155,6 +155,14 @@ TEST_F(DriverRun, RejectedDestinationWithoutDialogStopsInsteadOfLooping) {
   EXPECT_EQ(boxes[0].caption, L"VAZ-IDA");
   EXPECT_EQ(boxes[0].style, (UINT)MB_ICONERROR);
 
+  // With the destination dialog confirmed as it stands, the same rejected folder comes back: the run stops too.
+  DesktopReset();
+  out = Make("--dest 'x?y' --overwrite", "c;d");
+  EXPECT_EQ(Start(out), 0xFFFFFFFFu);
+  boxes = Calls(DesktopKind::MessageBox);
+  ASSERT_EQ(boxes.size(), 1u) << DesktopTranscript();
+  EXPECT_EQ(boxes[0].text, L"Invalid path!");
+
   // A rejected destination whose archive folder is fine falls back to that folder.
   DesktopReset();
   out = Make("--dest 'x?y' --no-dialog --overwrite", "fine");
