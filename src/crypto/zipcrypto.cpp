@@ -52,6 +52,9 @@ DWORD SetupDecryption(const char *password, EntryHeader *entry) {
       return 0;
     }
     g_aesActive = length;
+    // With no encrypted data nothing is to be decrypted: bytes read past it belong to the code.
+    if (length == 0)
+      g_decrypting = 0;
     entry->compressedSize = (DWORD)length;
     return 1;
   }

@@ -297,8 +297,11 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
           DeleteFileW(outputPath);
         break;
       }
+      // The code vouches for the stored bytes, not for what a decoder made of them: the size must agree too.
       if (entry.aesStrength)
-        g_outputCrc = AesEntryAuthenticate(g_archiveFile, nextOffset) == 0 ? entry.crc32 : 0xFFFFFFFFu;
+        g_outputCrc = AesEntryAuthenticate(g_archiveFile, nextOffset) == 0 && (DWORD)written == entry.uncompressedSize
+                          ? entry.crc32
+                          : ~entry.crc32;
       g_aesActive = 0;
       if (g_outputCrc == entry.crc32 && !g_outputFailed) {
         SetLastWriteTime(outputPath, &entry.modified, 0);
