@@ -666,4 +666,29 @@ std::vector<LocalEntry> WalkLocalHeaders(const Bytes &zip) {
   return entries;
 }
 
+
+void ExpectPrefixesEndCleanly(const DecoderCall &call, const Bytes &stream, const Bytes &data, size_t slack) {
+  for (size_t length = 0; length < stream.size(); length++) {
+    Bytes prefix(stream.begin(), stream.begin() + long(length));
+    DecodeResult r = RunDecoder(call, prefix, uint32_t(data.size()));
+    ASSERT_LE(r.output.size(), data.size() + slack) << length;
+    if (length + 3 <= stream.size()) {
+      ASSERT_NE(r.crc, Crc32(data)) << length;
+    }
+  }
+}
+
+void ExpectMutationsEndCleanly(const DecoderCall &call, const Bytes &stream, uint32_t dataSize, int count,
+                               std::mt19937 &rng, size_t slack) {
+  for (int i = 0; i < count; i++) {
+    Bytes m = stream;
+    int flips = 1 + int(rng() % 4);
+    for (int k = 0; k < flips; k++)
+      m[rng() % m.size()] ^= uint8_t(1 + rng() % 255);
+    uint32_t size = i % 5 == 0 ? uint32_t(rng() % 100000) : dataSize;
+    DecodeResult r = RunDecoder(call, m, size);
+    ASSERT_LE(r.output.size(), size_t(size) + slack) << i;
+  }
+}
+
 } // namespace sfxtest

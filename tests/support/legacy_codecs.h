@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -84,6 +85,21 @@ DecoderCall StoredCall(uint32_t compressedSize);
 // Runs a decoder with `stream` as the whole archive file positioned at `offset` (`stream` may hold
 // bytes before and after the entry's data). Uses a fresh work buffer filled with garbage.
 DecodeResult RunDecoder(const DecoderCall &call, const Bytes &stream, uint32_t size, long offset = 0);
+
+// Corrupt input for a decoder, made from a valid stream of data. Every prefix (truncation at each length)
+// must end with at most `slack` bytes beyond the data's size, and a prefix lacking more than its last two
+// bytes must fail the data's CRC-32.
+void ExpectPrefixesEndCleanly(const DecoderCall &call, const Bytes &stream, const Bytes &data, size_t slack);
+// `count` copies of the stream with 1 to 4 bytes changed (every fifth with a random declared size) must
+// each end with at most `slack` bytes beyond the declared size.
+void ExpectMutationsEndCleanly(const DecoderCall &call, const Bytes &stream, uint32_t dataSize, int count,
+                               std::mt19937 &rng, size_t slack);
+// How many mutations a decoder's test runs: fewer under Wine, where every run costs more.
+#ifdef _WIN32
+constexpr int LEGACY_MUTATIONS = 400;
+#else
+constexpr int LEGACY_MUTATIONS = 3000;
+#endif
 
 // Inputs for round trips: empty, one byte, runs, text, 144s, zeros at the start, random bytes (20000, so
 // that an LZW table fills up), exactly 16384 bytes, long repeats for the longest matches.

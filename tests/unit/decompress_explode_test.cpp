@@ -286,12 +286,6 @@ TEST(Explode, ExactlyOneWindowWritesTheWindowThenNothing) {
   }
 }
 
-#ifdef _WIN32
-constexpr int kMutations = 400;
-#else
-constexpr int kMutations = 3000;
-#endif
-
 TEST(Explode, TruncatedStreamsEndCleanly) {
   Bytes prose = LegacySamples()[4].second;
   Bytes data(prose.begin(), prose.begin() + 900); // short enough to cut at every length
@@ -299,15 +293,7 @@ TEST(Explode, TruncatedStreamsEndCleanly) {
     ImplodeOptions options;
     options.dictionary8k = f.dictionary8k;
     options.literalTree = f.literalTree;
-    Bytes stream = Implode(data, options);
-    for (size_t length = 0; length < stream.size(); length++) {
-      Bytes prefix(stream.begin(), stream.begin() + long(length));
-      DecodeResult r = RunDecoder(ExplodeCall(f.dictionary8k, f.literalTree), prefix, uint32_t(data.size()));
-      ASSERT_LE(r.output.size(), data.size() + 321) << length;
-      if (length + 3 <= stream.size()) {
-        ASSERT_NE(r.crc, Crc32(data)) << length;
-      }
-    }
+    ExpectPrefixesEndCleanly(ExplodeCall(f.dictionary8k, f.literalTree), Implode(data, options), data, 321);
   }
 }
 
@@ -318,16 +304,8 @@ TEST(Explode, MutatedStreamsEndCleanly) {
     ImplodeOptions options;
     options.dictionary8k = f.dictionary8k;
     options.literalTree = f.literalTree;
-    Bytes stream = Implode(data, options);
-    for (int i = 0; i < kMutations / 4; i++) {
-      Bytes m = stream;
-      int flips = 1 + int(rng() % 4);
-      for (int k = 0; k < flips; k++)
-        m[rng() % m.size()] ^= uint8_t(1 + rng() % 255);
-      uint32_t size = i % 5 == 0 ? uint32_t(rng() % 100000) : uint32_t(data.size());
-      DecodeResult r = RunDecoder(ExplodeCall(f.dictionary8k, f.literalTree), m, size);
-      ASSERT_LE(r.output.size(), size_t(size) + 321) << i;
-    }
+    ExpectMutationsEndCleanly(ExplodeCall(f.dictionary8k, f.literalTree), Implode(data, options),
+                              uint32_t(data.size()), LEGACY_MUTATIONS / 4, rng, 321);
   }
 }
 

@@ -161,42 +161,20 @@ TEST(Unshrink, DecryptsUnderneath) {
   EXPECT_EQ(r.output, data);
 }
 
-#ifdef _WIN32
-constexpr int kMutations = 400;
-#else
-constexpr int kMutations = 3000;
-#endif
-
 TEST(Unshrink, TruncatedStreamsEndCleanly) {
   Bytes prose = LegacySamples()[4].second;
   Bytes data(prose.begin(), prose.begin() + 900); // short enough to cut at every length
   ShrinkCase c = ShrinkCases()[2];
-  Bytes stream = Shrink(data, c.options);
-  for (size_t length = 0; length < stream.size(); length++) {
-    Bytes prefix(stream.begin(), stream.begin() + long(length));
-    DecodeResult r = RunDecoder(UnshrinkCall(), prefix, uint32_t(data.size()));
-    ASSERT_LE(r.output.size(), data.size() + 8192) << length;
-    if (length + 3 <= stream.size()) {
-      ASSERT_NE(r.crc, Crc32(data)) << length;
-    }
-  }
+  ExpectPrefixesEndCleanly(UnshrinkCall(), Shrink(data, c.options), data, 8192);
 }
 
 TEST(Unshrink, MutatedStreamsEndCleanly) {
   Bytes data = RandomBytes(3000, 4, 6);
   ShrinkOptions options;
   options.partialClearBefore = {100, 400, 700};
-  Bytes stream = Shrink(data, options);
   std::mt19937 rng(1);
-  for (int i = 0; i < kMutations; i++) {
-    Bytes m = stream;
-    int flips = 1 + int(rng() % 4);
-    for (int k = 0; k < flips; k++)
-      m[rng() % m.size()] ^= uint8_t(1 + rng() % 255);
-    uint32_t size = i % 5 == 0 ? uint32_t(rng() % 100000) : uint32_t(data.size());
-    DecodeResult r = RunDecoder(UnshrinkCall(), m, size);
-    ASSERT_LE(r.output.size(), size_t(size) + 8192) << i;
-  }
+  ExpectMutationsEndCleanly(UnshrinkCall(), Shrink(data, options), uint32_t(data.size()), LEGACY_MUTATIONS, rng,
+                            8192);
 }
 
 } // namespace
